@@ -1,0 +1,69 @@
+// One run of the experiment: create the record files, scan, write the summary
+// lines, and give the exit status.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "plain_scan.hpp"
+#include "record_files.hpp"
+#include "run_parameters.hpp"
+#include "scan_state.hpp"
+
+namespace morvane {
+
+enum class ScanEngine { plain };
+
+namespace detail {
+inline void report_unwritable(const std::string& name) {
+    std::printf("Error: could not write the file %s\n", name.c_str());
+}
+}  // namespace detail
+
+template <class Profile>
+int ExcessScan(const RunParameters<Profile>& run, ScanEngine engine = ScanEngine::plain) {
+    const std::string q_name = record_file_name('Q', run.p_text, run.nmin);
+    const std::string f_name = record_file_name('F', run.p_text, run.nmin);
+    // The message about a file that cannot be created has no newline.
+    std::FILE* q = std::fopen(q_name.c_str(), "w");
+    if (!q) {
+        std::printf("The file %s could not be created for writing. Aborting program.",
+                    q_name.c_str());
+        return 1;
+    }
+    std::FILE* f = std::fopen(f_name.c_str(), "w");
+    if (!f) {
+        std::fclose(q);  // stays behind, empty
+        std::printf("The file %s could not be created for writing. Aborting program.",
+                    f_name.c_str());
+        return 1;
+    }
+    RecordFiles<Profile> files(q, f);
+
+    ScanState<Profile> state;
+    bool written = true;
+    switch (engine) {
+        case ScanEngine::plain:
+            written = plain_scan(run.p, run.N, run.nmin, state, files);
+            break;
+    }
+    if (!written) {
+        // A record line could not be written: say which file, close both.
+        const char kind = files.failed_kind();
+        files.abandon();
+        detail::report_unwritable(kind == 'Q' ? q_name : f_name);
+        return 1;
+    }
+    if (!files.close_q(run.N, state.count)) {
+        files.abandon();
+        detail::report_unwritable(q_name);
+        return 1;
+    }
+    if (!files.close_f(run.N, run.N - state.count)) {
+        detail::report_unwritable(f_name);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace morvane

@@ -1,0 +1,50 @@
+// The plain scan: every n from 1 to N through the detector, the excess computed
+// at every n from nmin on. It is the reference the fast engine is checked against.
+#pragma once
+
+#include "q_number_detector.hpp"
+#include "scan_state.hpp"
+
+namespace morvane {
+
+// Scans n = first..last inclusive (first <= last), with state.count = C(first - 1)
+// and a detector positioned at first. The loop ends on n == last, so last may be
+// the largest Count. Returns false as soon as the sink fails to write.
+template <class Profile, class Sink>
+bool plain_window(QNumberDetector<Profile>& detector, typename Profile::Count first,
+                  typename Profile::Count last, ScanState<Profile>& state, Sink& sink) {
+    using Real = typename Profile::Real;
+    const Real delta = detector.density();
+    for (auto n = first;; ++n) {
+        // Two roundings, never fused: the product, then the difference.
+        const Real expected = delta * static_cast<Real>(n);
+        if (detector.classify(n)) {
+            ++state.count;
+            const Real e = static_cast<Real>(state.count) - expected;
+            if (e > state.maxQ) {
+                state.maxQ = e;
+                if (!sink.q_record(n, state.count, e)) return false;
+            }
+        } else {
+            const Real e = static_cast<Real>(state.count) - expected;
+            if (e < state.minE) {
+                state.minE = e;
+                if (!sink.f_record(n, n - state.count, e)) return false;
+            }
+        }
+        if (n == last) return true;
+    }
+}
+
+// The whole run: warm-up below nmin (counting only), then the records from
+// max(nmin, 1) to N.
+template <class Profile, class Sink>
+bool plain_scan(std::int32_t p, typename Profile::Count N, typename Profile::Count nmin,
+                ScanState<Profile>& state, Sink& sink) {
+    QNumberDetector<Profile> detector(p);
+    typename Profile::Count n = 1;
+    for (; n < nmin; ++n) state.count += detector.classify(n);
+    return plain_window(detector, n, N, state, sink);
+}
+
+}  // namespace morvane

@@ -1,0 +1,37 @@
+// The two numeric profiles of the experiment.
+//
+// Everything in core/ is written once over a profile: `Count` holds n, N, nmin,
+// the Q count and the sieve's multiples; `Real` holds the density, the expected
+// counts and the excesses. The narrow profile is morvane's, the extended one
+// morvane-l's.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+namespace morvane {
+
+struct NarrowProfile {
+    using Count = std::uint32_t;
+    using Real = double;
+    // Counts go to printf as this type, with the conversion in the formats below.
+    using Printed = unsigned;
+    static constexpr const char* record_format = "%u %u %.12f\n";
+    static constexpr const char* summary_format = "%u %u\n";
+};
+
+struct ExtendedProfile {
+    using Count = std::uint64_t;
+    using Real = long double;
+    using Printed = unsigned long long;
+    static constexpr const char* record_format = "%llu %llu %.12f\n";
+    static constexpr const char* summary_format = "%llu %llu\n";
+};
+
+// The extended records are defined by the x87 format: 64-bit significand,
+// 15-bit exponent. Every 64-bit count must convert to it exactly.
+static_assert(std::numeric_limits<ExtendedProfile::Real>::digits == 64,
+              "morvane-l needs long double with a 64-bit significand (x86-64 extended)");
+static_assert(std::numeric_limits<NarrowProfile::Real>::digits == 53);
+
+}  // namespace morvane
