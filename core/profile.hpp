@@ -28,10 +28,10 @@ struct ExtendedProfile {
     static constexpr const char* summary_format = "%llu %llu\n";
 };
 
-// The extended records are defined by the x87 format: 64-bit significand,
-// 15-bit exponent. Every 64-bit count must convert to it exactly.
-static_assert(std::numeric_limits<ExtendedProfile::Real>::digits == 64,
-              "morvane-l needs long double with a 64-bit significand (x86-64 extended)");
+// The extended records are defined by the x87 format (64-bit significand), in
+// which every 64-bit count converts exactly. That is asserted where morvane-l is
+// built, not here: on a target whose long double is narrower, morvane and its
+// tests still build, and the build leaves out morvane-l.
 static_assert(std::numeric_limits<NarrowProfile::Real>::digits == 53);
 
 }  // namespace morvane
