@@ -53,7 +53,7 @@ const char* argument_error(const RunParameters<Profile>& run) {
 }
 
 template <class Profile>
-int run_command_line(int argc, char** argv, ScanEngine engine = ScanEngine{}) {
+int run_command_line(int argc, char** argv, ScanEngine engine = ScanEngine::fast) {
     using Count = typename Profile::Count;
     if (argc < 2) {
         std::printf("%s\n", usage_text);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "fast_scan.hpp"
 #include "plain_scan.hpp"
 #include "record_files.hpp"
 #include "run_parameters.hpp"
@@ -12,7 +13,9 @@
 
 namespace morvane {
 
-enum class ScanEngine { plain };
+// The fast engine writes the same bytes as the plain one; the plain one stays
+// as the reference.
+enum class ScanEngine { fast, plain };
 
 namespace detail {
 inline void report_unwritable(const std::string& name) {
@@ -21,7 +24,7 @@ inline void report_unwritable(const std::string& name) {
 }  // namespace detail
 
 template <class Profile>
-int ExcessScan(const RunParameters<Profile>& run, ScanEngine engine = ScanEngine::plain) {
+int ExcessScan(const RunParameters<Profile>& run, ScanEngine engine = ScanEngine::fast) {
     const std::string q_name = record_file_name('Q', run.p_text, run.nmin);
     const std::string f_name = record_file_name('F', run.p_text, run.nmin);
     // The message about a file that cannot be created has no newline.
@@ -43,6 +46,9 @@ int ExcessScan(const RunParameters<Profile>& run, ScanEngine engine = ScanEngine
     ScanState<Profile> state;
     bool written = true;
     switch (engine) {
+        case ScanEngine::fast:
+            written = fast_scan(run.p, run.N, run.nmin, state, files);
+            break;
         case ScanEngine::plain:
             written = plain_scan(run.p, run.N, run.nmin, state, files);
             break;
