@@ -55,7 +55,7 @@ Outcome Scratch::run(const std::string& program, const std::vector<std::string>&
     if (child == 0) {
         // A program that ran away (scanning to 2^63, say) is stopped by the CPU
         // limit instead of holding up the suite; this is a guard, not a timing.
-        const rlimit cpu{600, 600};
+        const rlimit cpu{300, 300};
         setrlimit(RLIMIT_CPU, &cpu);
         const int null_in = open("/dev/null", O_RDONLY);
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
