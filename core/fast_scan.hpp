@@ -10,12 +10,11 @@
 //   X(n) = C(n) * 2^S - D * n is x(n) * 2^S, an integer. It is kept modulo 2^128:
 //   C(n) * 2^S alone may not fit, but X(n) itself is tiny and comes out exact.
 //
-// Per word, X at the word's start is cut to units of 2^-32 and bounds on the
-// excess over the word's Q-numbers and over its F-numbers are formed from the
-// popcount; a word whose bounds stay clear of the running extremes is done.
-// Otherwise byte bounds from tables, then bit values, narrow it to the n
-// whose excess may beat the extreme, and only those are computed in Real, in
-// order, exactly as the plain scan computes them.
+// Per word, X at the word's start is cut to units of 2^-32, and bounds on the
+// excess at the word's Q-numbers and at its F-numbers (excess_bounds.hpp) are
+// compared with thresholds derived from the running extremes: first from the
+// popcount alone, then exactly per 16-bit chunk, then per bit. Only the n that
+// pass are computed in Real, in order, exactly as the plain scan computes them.
 //
 // How far e(n) may lie from x(n):
 //   - fl(delta * n) is off by at most half an ulp of delta * n. With
@@ -32,6 +31,10 @@
 // When delta has so few significant bits that all of this is exact (p = 2,
 // delta = 1/4), the margin is zero: there every Q-excess is exactly 0 and ties
 // the running maximum, and any margin would send every Q-number to the slow path.
+//
+// The thresholds only move inwards as records are written (maxQ rises, minE
+// falls), so a bit that fails a threshold at any moment could never have passed
+// it later.
 #pragma once
 
 #include <algorithm>
@@ -39,15 +42,16 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <numeric>
 #include <vector>
 
+#include "excess_bounds.hpp"
 #include "q_count.hpp"
 #include "q_number_detector.hpp"
 #include "q_sieve.hpp"
 #include "scan_state.hpp"
+#include "word_filter.hpp"
 
 namespace morvane {
 
@@ -57,41 +61,18 @@ public:
     using Count = typename Profile::Count;
     using Real = typename Profile::Real;
 
-    // Fixed-point units of 2^-unit_bits for the filters.
-    static constexpr int unit_bits = 32;
-    static constexpr std::int64_t unit = std::int64_t{1} << unit_bits;
     // n per sieve block: 4 KiB of flags, which stays in the first-level cache.
     static constexpr std::uint64_t block_bits = 32768;
 
     FastScan(std::int32_t p, std::uint64_t last)
-        : active_(active_square_count<Count>(p)), delta_(q_density<Profile>(active_)) {
-        constexpr int precision = std::numeric_limits<Real>::digits;
-        int exponent = 0;  // delta = fraction * 2^exponent, fraction in [1/2, 1)
-        const Real fraction = std::frexp(delta_, &exponent);
-        significand_ = static_cast<std::uint64_t>(std::ldexp(fraction, precision));
-        scale_ = precision - exponent;  // delta = significand / 2^scale, exactly
-        shift_ = scale_ - unit_bits;    // 22 in binary64, 33 in the extended format
+        : active_(active_square_count<Count>(p)),
+          delta_(q_density<Profile>(active_)),  // in [1/4, 1/2): see scale
+          fixed_(delta_, last),
+          bounds_(fixed_.delta_lo, fixed_.delta_hi) {}
 
-        const std::uint64_t cut = significand_ & ((std::uint64_t{1} << shift_) - 1);
-        delta_lo_ = static_cast<std::int64_t>(significand_ >> shift_);
-        const std::uint64_t odd = significand_ >> std::countr_zero(significand_);
-        const int last_bits = std::bit_width(last);
-        // delta * n exact for every n <= last: the odd part of the significand times
-        // n fits the precision.
-        const bool products_exact = odd == 1 || std::bit_width(odd) + last_bits <= precision;
-        exact_ = products_exact && cut == 0;
-        delta_hi_ = delta_lo_ + (cut != 0);
-        if (exact_) {
-            slack_ = 0;
-        } else {
-            const int half_ulp = exponent + last_bits - precision - 1 + unit_bits;
-            slack_ = (half_ulp < 0 ? 1 : std::int64_t{1} << half_ulp) + 2;
-        }
-        build_byte_bounds();
-    }
-
-    // Scans n = first..last (1 <= first <= last, last as given at construction)
-    // with state.count = C(first - 1). Returns false when the sink fails.
+    // Scans n = first..last (1 <= first <= last, last no more than at
+    // construction) with state.count = C(first - 1). Returns false as soon as
+    // the sink fails to write.
     template <class Sink>
     bool scan(std::uint64_t first, std::uint64_t last, ScanState<Profile>& state, Sink& sink) {
 #if defined(__x86_64__) && !defined(MORVANE_PORTABLE)
@@ -101,332 +82,270 @@ public:
         // contraction stays off there too, so both give the same records.
         if (__builtin_cpu_supports("x86-64-v3")) return scan_v3(first, last, state, sink);
 #endif
-        return scan_body(first, last, state, sink);
+        return scan_body<false>(first, last, state, sink);
     }
 
     Real density() const { return delta_; }
 
 private:
-    template <class Sink>
+    // delta in fixed point, and the margins of the filters for a scan to `last`.
+    static constexpr int precision = std::numeric_limits<Real>::digits;
+    // 1/4 <= delta < 1/2 for every p (delta is about 0.39 at p = 97), so delta
+    // is its significand over 2^(precision + 1): 2^54 in binary64, 2^65 in the
+    // extended format. From X to units of 2^-32 is then a fixed shift.
+    static constexpr int scale = precision + 1;
+    static constexpr int shift = scale - unit_bits;
+
+    struct FixedPoint {
+        std::uint64_t significand;  // delta = significand / 2^scale exactly
+        std::int64_t delta_lo, delta_hi;  // delta * 2^32 rounded down and up
+        std::int64_t slack;  // units by which e may exceed the bounds; 0 if exact
+
+        FixedPoint(Real delta, std::uint64_t last) {
+            constexpr int exponent = -1;  // delta = fraction * 2^-1, fraction in [1/2, 1)
+            significand = static_cast<std::uint64_t>(std::ldexp(delta, scale));
+            const std::uint64_t cut = significand & ((std::uint64_t{1} << shift) - 1);
+            delta_lo = static_cast<std::int64_t>(significand >> shift);
+            delta_hi = delta_lo + (cut != 0);
+            // delta * n is exact for every n <= last when the odd part of the
+            // significand times n fits the precision.
+            const std::uint64_t odd = significand >> std::countr_zero(significand);
+            const int last_bits = std::bit_width(last);
+            const bool products_exact = odd == 1 || std::bit_width(odd) + last_bits <= precision;
+            if (products_exact && cut == 0) {
+                slack = 0;
+            } else {
+                const int half_ulp = exponent + last_bits - precision - 1 + unit_bits;
+                slack = (half_ulp < 0 ? 1 : std::int64_t{1} << half_ulp) + 2;
+            }
+        }
+    };
+
+    // What the word loop carries besides the scan state: the count before the
+    // current word and the two thresholds.
+    struct Cursor {
+        std::uint64_t count;
+        std::int64_t tq, tf;
+    };
+
+    template <bool V3, class Sink>
     [[gnu::always_inline]] inline bool scan_body(std::uint64_t first, std::uint64_t last,
                                                  ScanState<Profile>& state, Sink& sink);
     template <class Sink>
     [[gnu::target("arch=x86-64-v3")]] bool scan_v3(std::uint64_t first, std::uint64_t last,
                                                   ScanState<Profile>& state, Sink& sink) {
-        return scan_body(first, last, state, sink);
+        return scan_body<true>(first, last, state, sink);
     }
 
-    void build_byte_bounds();
-    void build_word_bounds(std::uint64_t first);
-    std::int64_t q_quarter_peak(std::uint64_t q) const;
-    std::int64_t f_quarter_trough(std::uint64_t q, std::uint64_t f) const;
-    std::uint64_t q_bits_above(std::uint64_t q, std::int64_t level) const;
-    std::uint64_t f_bits_below(std::uint64_t q, std::uint64_t f, std::int64_t level) const;
-    std::uint64_t periodic_q_bits(std::size_t at, std::uint64_t q, std::int64_t level) const;
-    std::uint64_t periodic_f_bits(std::size_t at, std::uint64_t q, std::int64_t level) const;
+    // The slow path of a word that the quick bounds could not settle, kept out of
+    // the word loop so that the loop stays in registers. One copy per target.
+    template <class Sink>
+    [[gnu::always_inline]] inline bool settle_word(Cursor& cursor, ScanState<Profile>& state,
+                                                   Sink& sink, const PeriodicWordBounds* sorted,
+                                                   std::size_t position, std::uint64_t base_n,
+                                                   std::uint64_t q, std::uint64_t valid,
+                                                   std::int64_t x_hi, std::int64_t x_lo,
+                                                   bool every_bit) const;
+    template <class Sink>
+    [[gnu::noinline]] bool settle(Cursor& cursor, ScanState<Profile>& state, Sink& sink,
+                                  const PeriodicWordBounds* sorted, std::size_t position,
+                                  std::uint64_t base_n, std::uint64_t q, std::uint64_t valid,
+                                  std::int64_t x_hi, std::int64_t x_lo, bool every_bit) const {
+        return settle_word(cursor, state, sink, sorted, position, base_n, q, valid, x_hi, x_lo, every_bit);
+    }
+    template <class Sink>
+    [[gnu::noinline, gnu::target("arch=x86-64-v3")]] bool settle_v3(
+        Cursor& cursor, ScanState<Profile>& state, Sink& sink, const PeriodicWordBounds* sorted,
+        std::size_t position, std::uint64_t base_n, std::uint64_t q, std::uint64_t valid,
+        std::int64_t x_hi, std::int64_t x_lo, bool every_bit) const {
+        return settle_word(cursor, state, sink, sorted, position, base_n, q, valid, x_hi, x_lo, every_bit);
+    }
 
+    // A Q bit passes when its bound exceeds q_threshold(maxQ), an F bit when its
+    // bound is below f_threshold(minE) (bounds relative to x at the word's start,
+    // in units rounded down, hence the unit in the slack).
     std::int64_t q_threshold(Real maxQ) const {
         const Real scaled = std::floor(std::ldexp(maxQ, unit_bits));
-        // Lowering the threshold only admits more candidates.
-        return scaled > Real(limit) ? limit : static_cast<std::int64_t>(scaled) - slack_;
+        // Lowering a threshold only lets more bits through.
+        return scaled > Real(limit) ? limit : static_cast<std::int64_t>(scaled) - fixed_.slack;
     }
     std::int64_t f_threshold(Real minE) const {
         const Real scaled = std::ceil(std::ldexp(minE, unit_bits));
-        return scaled < Real(-limit) ? -limit : static_cast<std::int64_t>(scaled) + slack_;
+        return scaled < Real(-limit) ? -limit : static_cast<std::int64_t>(scaled) + fixed_.slack;
     }
 
-    // Beyond |x| = 2^20 the fixed-point sums could come near overflow; such blocks
-    // (none is known to occur) go through the exact per-n evaluation instead.
-    // Bounds and thresholds stay within +-limit, far above any x met in units.
-    static constexpr std::int64_t x_limit = std::int64_t{1} << (20 + unit_bits);
+    // For p < 11, one period of the flags in words, from `first` on.
+    PeriodicWordBounds periodic_bounds(std::uint64_t first) const {
+        if (active_ > 4) return {};  // 121 and 169 bring periods of 10^8 words and more
+        std::uint64_t period = 1;
+        for (int k = 0; k < active_; ++k) period *= Squares<std::uint64_t>[k];
+        // Word w holds n = first + 64 w ...: the words repeat once 64 w is a
+        // multiple of the period.
+        std::vector<std::uint64_t> flags(period / std::gcd(period, std::uint64_t{64}));
+        QSieve(active_, first).fill(flags.data(), 64 * flags.size());
+        return PeriodicWordBounds(flags, fixed_.delta_lo, fixed_.delta_hi);
+    }
+
+    // Thresholds and fixed-point sums stay within +-limit. Beyond |x| = 2^20 the
+    // sums could come near it; such blocks (none is known to occur) have every n
+    // evaluated instead.
     static constexpr std::int64_t limit = std::int64_t{1} << 60;
+    static constexpr std::int64_t x_limit = std::int64_t{1} << (20 + unit_bits);
 
     int active_;
     Real delta_;
-    std::uint64_t significand_ = 0;
-    int scale_ = 0;
-    int shift_ = 0;
-    bool exact_ = false;
-    std::int64_t delta_lo_ = 0, delta_hi_ = 0;  // delta * 2^32, rounded down and up
-    std::int64_t slack_ = 0;
-    // For each byte of flags, the highest bound over its Q bits of
-    // J * 2^32 - delta_lo * (i + 1), J the Q bits up to and including bit i, and
-    // the lowest over its F bits of the same with delta_hi.
-    std::array<std::int64_t, 256> byte_peak_q_{}, byte_trough_f_{};
-    // For p < 11: the highest Q bound and lowest F bound of each word of one
-    // period of the flags, relative to the word's start (-limit or limit where
-    // the word has no such bit).
-    struct WordBounds {
-        std::int64_t q_peak, f_trough;
-    };
-    std::vector<WordBounds> word_bounds_;
-    // Where the period is short (p < 7): for each word, its Q bits' bounds in
-    // descending order, then its F bits' bounds in ascending order, each as
-    // bound * 64 + bit, so that the candidates are the first few entries.
-    std::vector<std::int64_t> sorted_bounds_;
+    FixedPoint fixed_;
+    WordBounds bounds_;
 };
 
 template <class Profile>
-void FastScan<Profile>::build_byte_bounds() {
-    for (unsigned b = 0; b < 256; ++b) {
-        std::int64_t peak = -limit, trough = limit;
-        std::int64_t j = 0;
-        for (int i = 0; i < 8; ++i) {
-            if (b >> i & 1) {
-                ++j;
-                peak = std::max(peak, j * unit - delta_lo_ * (i + 1));
-            } else {
-                trough = std::min(trough, j * unit - delta_hi_ * (i + 1));
-            }
-        }
-        byte_peak_q_[b] = peak;
-        byte_trough_f_[b] = trough;
-    }
-}
-
-// Q bits of the bytes below each byte: byte k of the result counts the set bits
-// of bytes 0..k-1 (at most 56, so no byte overflows into the next).
-inline std::uint64_t byte_prefix_counts(std::uint64_t flags) {
-    std::uint64_t c = flags - ((flags >> 1) & 0x5555555555555555ull);
-    c = (c & 0x3333333333333333ull) + ((c >> 2) & 0x3333333333333333ull);
-    c = (c + (c >> 4)) & 0x0f0f0f0f0f0f0f0full;
-    return (c * 0x0101010101010101ull) << 8;
-}
-
-// Bounds over 16-bit quarters: in a quarter, a Q bit has J at most the Q bits
-// up to the quarter's end and i at least the quarter's lowest Q bit; an F bit
-// has J at least the Q bits below the quarter and i at most its highest F bit.
-template <class Profile>
-std::int64_t FastScan<Profile>::q_quarter_peak(std::uint64_t q) const {
-    std::int64_t peak = -limit, j = 0;
-    for (int m = 0; m < 4; ++m) {
-        const std::uint64_t quarter = (q >> (16 * m)) & 0xffff;
-        j += std::popcount(quarter);
-        const std::int64_t bound = j * unit - delta_lo_ * (16 * m + std::countr_zero(quarter | 0x10000) + 1);
-        peak = std::max(peak, quarter ? bound : -limit);
-    }
-    return peak;
-}
-
-template <class Profile>
-std::int64_t FastScan<Profile>::f_quarter_trough(std::uint64_t q, std::uint64_t f) const {
-    std::int64_t trough = limit, j = 0;
-    for (int m = 0; m < 4; ++m) {
-        const std::uint64_t quarter = (f >> (16 * m)) & 0xffff;
-        const std::int64_t bound = j * unit - delta_hi_ * (16 * m + 16 - std::countl_zero(quarter << 48 | 1));
-        trough = std::min(trough, quarter ? bound : limit);
-        j += std::popcount((q >> (16 * m)) & 0xffff);
-    }
-    return trough;
-}
-
-// Exact bounds of every word of a repeating flag pattern, in the order the scan
-// meets them from first on.
-template <class Profile>
-void FastScan<Profile>::build_word_bounds(std::uint64_t first) {
-    if (active_ > 4) return;  // 121 and 169 bring periods of 10^8 words and more
-    std::uint64_t period = 1;
-    for (int k = 0; k < active_; ++k) period *= Squares<std::uint64_t>[k];
-    // The flags of word w stand for n = first + 64 w ...; they repeat when 64 w
-    // is a multiple of the period.
-    const std::uint64_t words = period / std::gcd(period, std::uint64_t{64});
-    std::vector<std::uint64_t> flags(words);
-    QSieve(active_, first).fill(flags.data(), 64 * words);
-    word_bounds_.resize(words);
-    for (std::uint64_t w = 0; w < words; ++w) {
-        std::int64_t peak = -limit, trough = limit, j = 0;
-        for (int i = 0; i < 64; ++i) {
-            if (flags[w] >> i & 1) {
-                ++j;
-                peak = std::max(peak, j * unit - delta_lo_ * (i + 1));
-            } else {
-                trough = std::min(trough, j * unit - delta_hi_ * (i + 1));
-            }
-        }
-        word_bounds_[w] = {peak, trough};
-    }
-    if (words > 1024) return;
-    sorted_bounds_.resize(64 * words);
-    for (std::uint64_t w = 0; w < words; ++w) {
-        std::int64_t* q_entry = sorted_bounds_.data() + 64 * w;
-        std::int64_t* f_entry = q_entry + std::popcount(flags[w]);
-        std::int64_t* const q_end = f_entry;
-        std::int64_t j = 0;
-        for (int i = 0; i < 64; ++i) {
-            if (flags[w] >> i & 1) {
-                ++j;
-                *q_entry++ = (j * unit - delta_lo_ * (i + 1)) * 64 + i;
-            } else {
-                *f_entry++ = (j * unit - delta_hi_ * (i + 1)) * 64 + i;
-            }
-        }
-        std::sort(sorted_bounds_.data() + 64 * w, q_end, std::greater<>());
-        std::sort(q_end, sorted_bounds_.data() + 64 * (w + 1));
-    }
-}
-
-// The Q bits whose bound, relative to the word's start, lies above level:
-// the word as a whole (J <= popcount, i >= lowest Q bit), then its quarters,
-// then its bytes from the table, then each bit.
-template <class Profile>
-std::uint64_t FastScan<Profile>::q_bits_above(std::uint64_t q, std::int64_t level) const {
-    if (!q || std::popcount(q) * unit - delta_lo_ * (std::countr_zero(q) + 1) <= level ||
-        q_quarter_peak(q) <= level)
-        return 0;
-    const std::uint64_t below = byte_prefix_counts(q);
-    std::uint64_t bits = 0;
-    for (int k = 0; k < 8; ++k) {
-        const unsigned byte = (q >> (8 * k)) & 0xff;
-        auto j = static_cast<std::int64_t>((below >> (8 * k)) & 0xff);
-        if (j * unit - delta_lo_ * (8 * k) + byte_peak_q_[byte] <= level) continue;
-        for (unsigned b = byte; b; b &= b - 1) {
-            const int i = 8 * k + std::countr_zero(b);
-            ++j;
-            if (j * unit - delta_lo_ * (i + 1) > level) bits |= 1ull << i;
-        }
-    }
-    return bits;
-}
-
-// The F bits whose bound lies below level (J >= 0 and i <= highest F bit for
-// the word; then quarters, bytes and bits).
-template <class Profile>
-std::uint64_t FastScan<Profile>::f_bits_below(std::uint64_t q, std::uint64_t f,
-                                              std::int64_t level) const {
-    if (!f || -delta_hi_ * (64 - std::countl_zero(f)) >= level || f_quarter_trough(q, f) >= level)
-        return 0;
-    // Bits that are not F bits (Q bits, and bits past the window's end) count as
-    // Q bits for the table; those past the end come after every F bit, so no F
-    // bit's count changes.
-    const std::uint64_t not_f = ~f;
-    const std::uint64_t below = byte_prefix_counts(not_f);
-    std::uint64_t bits = 0;
-    for (int k = 0; k < 8; ++k) {
-        const unsigned byte = (not_f >> (8 * k)) & 0xff;
-        const auto j = static_cast<std::int64_t>((below >> (8 * k)) & 0xff);
-        if (j * unit - delta_hi_ * (8 * k) + byte_trough_f_[byte] >= level) continue;
-        for (unsigned b = ~byte & 0xff; b; b &= b - 1) {
-            const int i = 8 * k + std::countr_zero(b);
-            const std::int64_t ji = j + std::popcount(byte & ((1u << (i - 8 * k)) - 1));
-            if (ji * unit - delta_hi_ * (i + 1) < level) bits |= 1ull << i;
-        }
-    }
-    return bits;
-}
-
-// For a word of the repeating pattern: from its sorted bounds where kept, else
-// as for any word.
-template <class Profile>
-std::uint64_t FastScan<Profile>::periodic_q_bits(std::size_t at, std::uint64_t q,
-                                                 std::int64_t level) const {
-    if (sorted_bounds_.empty()) return q_bits_above(q, level);
-    std::uint64_t bits = 0;
-    const std::int64_t* e = sorted_bounds_.data() + 64 * at;
-    for (const std::int64_t* end = e + std::popcount(q); e != end && (*e >> 6) > level; ++e)
-        bits |= 1ull << (*e & 63);
-    return bits;
-}
-
-template <class Profile>
-std::uint64_t FastScan<Profile>::periodic_f_bits(std::size_t at, std::uint64_t q,
-                                                 std::int64_t level) const {
-    if (sorted_bounds_.empty()) return f_bits_below(q, ~q, level);
-    std::uint64_t bits = 0;
-    const std::int64_t* e = sorted_bounds_.data() + 64 * at + std::popcount(q);
-    for (const std::int64_t* end = sorted_bounds_.data() + 64 * (at + 1);
-         e != end && (*e >> 6) < level; ++e)
-        bits |= 1ull << (*e & 63);
-    return bits;
-}
-
-template <class Profile>
 template <class Sink>
-inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last,
-                                         ScanState<Profile>& state, Sink& sink) {
-    using u128 = unsigned __int128;
-    QSieve sieve(active_, first);
-    build_word_bounds(first);
-    std::uint64_t count = state.count;
-    // X at first - 1, modulo 2^128.
-    u128 x_scaled = (u128(count) << scale_) - u128(significand_) * (first - 1);
-    const u128 word_step = u128(significand_) * 64;
-    std::int64_t tq = q_threshold(state.maxQ);
-    std::int64_t tf = f_threshold(state.minE);
-
-    // The exact evaluation at n with C(n) = c, as the plain scan does it.
+inline bool FastScan<Profile>::settle_word(Cursor& cursor, ScanState<Profile>& state, Sink& sink,
+                                           const PeriodicWordBounds* sorted,
+                                           std::size_t position, std::uint64_t base_n,
+                                           std::uint64_t q, std::uint64_t valid,
+                                           std::int64_t x_hi, std::int64_t x_lo,
+                                           bool every_bit) const {
+    // Bits set in not_f: Q bits and bits past the end of the scan.
+    const std::uint64_t not_f = q | ~valid;
+    std::uint64_t q_try = q, f_try = ~not_f;
+    if (!every_bit) {
+        if (sorted) {
+            // A full word of a short period, whose bits come sorted by bound.
+            q_try = sorted->q_bits_above(position, q, cursor.tq - x_hi);
+            f_try = sorted->f_bits_below(position, q, cursor.tf - x_lo);
+        } else {
+            // Exact per 16-bit chunk, then per bit.
+            q_try = q && x_hi + bounds_.q_peak(q) > cursor.tq
+                        ? bounds_.q_bits_above(q, cursor.tq - x_hi) : 0;
+            f_try = ~not_f && x_lo + bounds_.f_trough(not_f) < cursor.tf
+                        ? bounds_.f_bits_below(not_f, cursor.tf - x_lo) : 0;
+        }
+    }
+    // The exact evaluation, as the plain scan does it: Q bits and F bits each in
+    // increasing n (they go to different files).
     auto excess = [&](std::uint64_t n, std::uint64_t c) {
         const Real expected = delta_ * static_cast<Real>(static_cast<Count>(n));
         return static_cast<Real>(static_cast<Count>(c)) - expected;
     };
-    auto q_number = [&](std::uint64_t n, std::uint64_t c) {
-        const Real e = excess(n, c);
-        if (!(e > state.maxQ)) return true;
-        state.maxQ = e;
-        tq = q_threshold(e);
-        return sink.q_record(static_cast<Count>(n), static_cast<Count>(c), e);
-    };
-    auto f_number = [&](std::uint64_t n, std::uint64_t c) {
-        const Real e = excess(n, c);
-        if (!(e < state.minE)) return true;
-        state.minE = e;
-        tf = f_threshold(e);
-        return sink.f_record(static_cast<Count>(n), static_cast<Count>(n - c), e);
+    for (; q_try; q_try &= q_try - 1) {
+        const int i = std::countr_zero(q_try);
+        const std::uint64_t c = cursor.count + std::popcount(q & (~0ull >> (63 - i)));  // bits 0..i
+        const Real e = excess(base_n + i, c);
+        if (e > state.maxQ) {
+            state.maxQ = e;
+            cursor.tq = q_threshold(e);
+            if (!sink.q_record(Count(base_n + i), Count(c), e)) return false;
+        }
+    }
+    for (; f_try; f_try &= f_try - 1) {
+        const int i = std::countr_zero(f_try);
+        const std::uint64_t c = cursor.count + std::popcount(q & ((1ull << i) - 1));  // below i
+        const Real e = excess(base_n + i, c);
+        if (e < state.minE) {
+            state.minE = e;
+            cursor.tf = f_threshold(e);
+            if (!sink.f_record(Count(base_n + i), Count(base_n + i - c), e)) return false;
+        }
+    }
+    return true;
+}
+
+template <class Profile>
+template <bool V3, class Sink>
+inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last,
+                                         ScanState<Profile>& state, Sink& sink) {
+    using u128 = unsigned __int128;
+    const std::int64_t delta_lo = fixed_.delta_lo, delta_hi = fixed_.delta_hi;
+    QSieve sieve(active_, first);
+    const PeriodicWordBounds periodic = periodic_bounds(first);
+    const bool is_periodic = !periodic.empty();
+    std::size_t position = 0;  // of the next full word in the period
+
+    Cursor cursor{state.count, q_threshold(state.maxQ), f_threshold(state.minE)};
+    // X at the start of the block, modulo 2^128.
+    u128 x_scaled = (u128(cursor.count) << scale) - u128(fixed_.significand) * (first - 1);
+    const PeriodicWordBounds* sorted = periodic.has_sorted() ? &periodic : nullptr;
+    auto settle_here = [&](const PeriodicWordBounds* table, std::size_t at, std::uint64_t base_n,
+                           std::uint64_t q, std::uint64_t valid, std::int64_t x_hi,
+                           std::int64_t x_lo, bool every_bit) {
+        if constexpr (V3)
+            return settle_v3(cursor, state, sink, table, at, base_n, q, valid, x_hi, x_lo, every_bit);
+        else
+            return settle(cursor, state, sink, table, at, base_n, q, valid, x_hi, x_lo, every_bit);
     };
 
-    std::size_t position = 0;  // in word_bounds_
-    std::array<std::uint64_t, block_bits / 64> flags;
+    std::array<std::uint64_t, block_bits / 64> flags, before;
     for (std::uint64_t n0 = first;;) {
         const std::uint64_t remaining = last - n0 + 1;  // >= 1, and fits: n0 >= 1
         const std::uint64_t bits = std::min(block_bits, remaining);
         sieve.fill(flags.data(), bits);
-        const std::uint64_t words = (bits + 63) / 64;
-        const auto block_x = static_cast<std::int64_t>(static_cast<__int128>(x_scaled) >> shift_);
-        const bool fixed_point_safe = block_x < x_limit && block_x > -x_limit;
+        const std::uint64_t full_words = bits / 64;
+        const std::uint64_t block_count = cursor.count;
+        // x at the block's start in units, rounded down.
+        const auto a = static_cast<std::int64_t>(static_cast<__int128>(x_scaled) >> shift);
+        const bool every_bit = a >= x_limit || a <= -x_limit;
+        // x at each word's start, in units, lies in [x_lo, x_hi + 1): from a, with
+        // delta * 2^32 taken rounded up for x_lo and down for x_hi. They part by
+        // at most one unit per n of the block, 2^-17 in all, and coincide when the
+        // fixed point is exact.
+        auto settle_at = [&](std::uint64_t w, std::uint64_t before, std::uint64_t q,
+                             std::uint64_t valid, const PeriodicWordBounds* table) {
+            const auto c = static_cast<std::int64_t>(before);
+            const auto wi = static_cast<std::int64_t>(w);
+            cursor.count = block_count + before;
+            return settle_here(table, position, n0 + 64 * w, q, valid,
+                               a + c * unit - 64 * wi * delta_lo,
+                               a + c * unit - 64 * wi * delta_hi, every_bit);
+        };
 
-        for (std::uint64_t w = 0; w < words; ++w) {
-            const std::uint64_t base_n = n0 + 64 * w;  // the n of bit 0
-            const unsigned width = (w + 1 == words && bits % 64) ? bits % 64 : 64;
-            const std::uint64_t valid = width == 64 ? ~0ull : (1ull << width) - 1;
-            const std::uint64_t q = flags[w] & valid;
-            const std::uint64_t f = ~flags[w] & valid;
-            const int pc = std::popcount(q);
-
-            const bool periodic_word = width == 64 && !word_bounds_.empty();
-            const std::size_t at = position;
-            if (periodic_word && ++position == word_bounds_.size()) position = 0;
-
-            // The bits to evaluate exactly: every bit where the fixed point cannot
-            // be trusted, else the bits whose bound reaches the threshold.
-            std::uint64_t q_try = q, f_try = f;
-            if (fixed_point_safe) {
-                // x at base_n - 1 in units, rounded down.
-                const auto xw = static_cast<std::int64_t>(static_cast<__int128>(x_scaled) >> shift_);
-                if (periodic_word) {
-                    q_try = xw + word_bounds_[at].q_peak > tq ? periodic_q_bits(at, q, tq - xw) : 0;
-                    f_try = xw + word_bounds_[at].f_trough < tf ? periodic_f_bits(at, q, tf - xw) : 0;
-                } else {
-                    q_try = q_bits_above(q, tq - xw);
-                    f_try = f_bits_below(q, f, tf - xw);
+        std::uint64_t block_q = 0;  // Q bits of the block's full words
+        if (is_periodic) {
+            std::int64_t x_hi = a, x_lo = a;
+            for (std::uint64_t w = 0; w < full_words; ++w) {
+                const std::uint64_t q = flags[w];
+                if ((every_bit || x_hi + periodic.q_peak(position) > cursor.tq ||
+                     x_lo + periodic.f_trough(position) < cursor.tf) &&
+                    !settle_at(w, block_q, q, ~0ull, sorted))
+                    return false;
+                if (++position == periodic.size()) position = 0;
+                const int pc = std::popcount(q);
+                block_q += pc;
+                x_hi += pc * unit - 64 * delta_lo;
+                x_lo += pc * unit - 64 * delta_hi;
+            }
+        } else {
+            const WordFilter filter{delta_lo, delta_hi, cursor.tq - a, cursor.tf - a};
+            std::array<std::uint64_t, block_bits / 64 / 64> marks{};
+#if defined(__x86_64__)
+            if constexpr (V3)
+                block_q = mark_words_avx2(flags.data(), full_words, filter, marks.data(), before.data());
+            else
+#endif
+                block_q = mark_words(flags.data(), full_words, filter, marks.data(), before.data());
+            for (std::size_t m = 0; m < marks.size(); ++m) {
+                std::uint64_t marked = every_bit ? ~0ull : marks[m];
+                for (; marked; marked &= marked - 1) {
+                    const std::uint64_t w = 64 * m + std::countr_zero(marked);
+                    if (w >= full_words) break;
+                    if (!settle_at(w, before[w], flags[w], ~0ull, nullptr)) return false;
                 }
             }
-            // In order of n within each kind; Q and F records go to separate files.
-            for (; q_try; q_try &= q_try - 1) {
-                const int i = std::countr_zero(q_try);
-                const std::uint64_t j = std::popcount(q & (~0ull >> (63 - i)));  // Q bits 0..i
-                if (!q_number(base_n + i, count + j)) return false;
-            }
-            for (; f_try; f_try &= f_try - 1) {
-                const int i = std::countr_zero(f_try);
-                const std::uint64_t j = std::popcount(q & ((1ull << i) - 1));  // Q bits below i
-                if (!f_number(base_n + i, count + j)) return false;
-            }
-            count += pc;
-            x_scaled += (u128(pc) << scale_) - word_step;
+        }
+        cursor.count = block_count + block_q;
+        if (const unsigned width = bits % 64) {  // the scan's last, partial word
+            const std::uint64_t valid = (1ull << width) - 1;
+            const std::uint64_t q = flags[full_words] & valid;
+            // Settled through the chunk table: its flags are not the period's.
+            if (!settle_at(full_words, block_q, q, valid, nullptr)) return false;
+            cursor.count += std::popcount(q);
         }
         if (bits == remaining) break;
+        x_scaled += (u128(cursor.count - block_count) << scale) -
+                    u128(fixed_.significand) * bits;
         n0 += bits;
     }
-    state.count = static_cast<Count>(count);
+    state.count = static_cast<Count>(cursor.count);
     return true;
 }
 
@@ -435,10 +354,10 @@ inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last
 template <class Profile, class Sink>
 bool fast_scan(std::int32_t p, typename Profile::Count N, typename Profile::Count nmin,
                ScanState<Profile>& state, Sink& sink) {
+    using Count = typename Profile::Count;
     const std::uint64_t first = nmin > 1 ? nmin : 1;
     FastScan<Profile> engine(p, N);
-    state.count = static_cast<typename Profile::Count>(
-        count_q_numbers(first - 1, active_square_count<typename Profile::Count>(p)));
+    state.count = static_cast<Count>(count_q_numbers(first - 1, active_square_count<Count>(p)));
     return engine.scan(first, N, state, sink);
 }
 

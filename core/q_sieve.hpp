@@ -29,7 +29,10 @@ public:
     PeriodicFlags(const std::uint64_t* squares, int count, std::uint64_t first) {
         std::uint64_t period = 1;
         for (int k = 0; k < count; ++k) period *= squares[k];
-        const std::uint64_t bits = std::lcm(period, std::uint64_t{64});
+        // At least 64 words, so that short periods (p = 2: 4 n) still copy in
+        // long runs.
+        const std::uint64_t lcm = std::lcm(period, std::uint64_t{64});
+        const std::uint64_t bits = lcm * ((4096 + lcm - 1) / lcm);
         words_ = bits / 64;
         flags_.assign(words_ + 1, 0);  // one word more: a copy of the first
         for (int k = 0; k < count; ++k)
