@@ -75,6 +75,8 @@ rejects 1 "two Q files given" "$Q" "$Q" picture.png
 rejects 1 "two F files given" "$F" "$F" picture.png
 rejects 1 "the picture would overwrite a record file" "$Q" "$F" maxdevQ_2-1.txt
 rejects 1 "no such directory" "$Q" "$F" missing/picture.png
+mkdir folder.png
+rejects 1 "folder.png: a directory, not a picture file" "$Q" "$F" folder.png
 cp "$Q" maxdevQ_98-1.txt
 cp "$F" maxdevF_98-1.txt
 rejects 1 "gives no p from 2 to 97" maxdevQ_98-1.txt maxdevF_98-1.txt picture.png
