@@ -45,6 +45,23 @@ public:
         }
     }
 
+    // Both at once for a full word, not_f = q: one table entry per chunk.
+    struct Extremes {
+        std::int64_t q_peak, f_trough;
+    };
+    Extremes extremes(std::uint64_t q) const {
+        std::int64_t peak = -none, trough = none, j = 0;
+        for (int m = 0; m < 4; ++m) {
+            const unsigned c = (q >> (16 * m)) & 0xffff;
+            const Chunk chunk = chunks_[c];
+            const std::int64_t here = j * unit;
+            peak = std::max(peak, here - delta_lo_ * (16 * m) + chunk.q_peak * coarse);
+            trough = std::min(trough, here - delta_hi_ * (16 * m) + chunk.f_trough * coarse);
+            j += std::popcount(c);
+        }
+        return {peak, trough};
+    }
+
     // Highest bound over the Q bits of q.
     std::int64_t q_peak(std::uint64_t q) const {
         std::int64_t peak = -none, j = 0;

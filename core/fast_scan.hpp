@@ -216,9 +216,11 @@ inline bool FastScan<Profile>::settle_word(Cursor& cursor, ScanState<Profile>& s
             f_try = sorted->f_bits_below(position, q, cursor.tf - x_lo);
         } else {
             // Exact per 16-bit chunk, then per bit.
-            q_try = q && x_hi + bounds_.q_peak(q) > cursor.tq
-                        ? bounds_.q_bits_above(q, cursor.tq - x_hi) : 0;
-            f_try = ~not_f && x_lo + bounds_.f_trough(not_f) < cursor.tf
+            const auto [q_peak, f_trough] =
+                ~valid ? WordBounds::Extremes{bounds_.q_peak(q), bounds_.f_trough(not_f)}
+                       : bounds_.extremes(q);
+            q_try = q && x_hi + q_peak > cursor.tq ? bounds_.q_bits_above(q, cursor.tq - x_hi) : 0;
+            f_try = ~not_f && x_lo + f_trough < cursor.tf
                         ? bounds_.f_bits_below(not_f, cursor.tf - x_lo) : 0;
         }
     }

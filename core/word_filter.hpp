@@ -1,17 +1,23 @@
 // The first, cheapest test of the fast scan, over a whole block of flag words:
-// which words might hold a record, judged from the popcount alone.
+// which words might hold a record, judged from the popcounts of their four
+// 16-bit quarters.
 //
 // Relative to x at the block's start (a, in units of 2^-32, rounded down), x at
 // the start of word w lies within [C_w * unit - 64 w delta_hi,
 // C_w * unit - 64 w delta_lo + 1), C_w the Q bits of the block before word w.
-// Inside the word, at its k-th Q bit the excess has risen by k - delta (i + 1)
-// <= k (1 - delta), and at its k-th F bit it has fallen by
-// delta (i + 1) - (i + 1 - k) <= delta k: so by at most pc (1 - delta) over Q
-// bits and delta (64 - pc) over F bits. A word is marked when either reaches
-// the given level. The levels are the thresholds at the block's start; they only
-// move inwards later, so the marks are a superset of what is needed.
+// Inside the word, take quarter h with pc_h Q bits, and Q bits before it
+// and up to its end B_h and E_h = B_h + pc_h:
+//   - at its k-th Q bit, J = B_h + k and i + 1 >= 16 h + k, so the excess has
+//     moved by at most B_h + k - delta (16 h + k) <= E_h - delta (16 h + pc_h);
+//   - at its k-th F bit, J = B_h + (i + 1 - 16 h) - k, so it has moved by at
+//     least B_h - delta (16 h) + (1 - delta)(i + 1 - 16 h) - k
+//     >= B_h - delta (16 h + k) >= B_h - delta (16 h + 16 - pc_h).
+// A word is marked when either bound reaches the given level. The levels are the
+// thresholds at the block's start; they only move inwards later, so the marks
+// are a superset of what is needed.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -37,15 +43,20 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
                                 std::uint64_t* before) {
     std::uint64_t c = 0;
     for (std::size_t w = 0; w < words; ++w) {
-        const auto pc = static_cast<std::int64_t>(std::popcount(flags[w]));
         const auto wi = static_cast<std::int64_t>(w);
-        const std::int64_t base = static_cast<std::int64_t>(c) * unit;
-        const bool q = base + pc * (unit - filter.delta_lo) - 64 * wi * filter.delta_lo > filter.q_level;
-        // F bits fall from x_lo, which is x_hi less one unit per n before the word at most.
-        const bool f = base - (64 - pc) * filter.delta_hi - 64 * wi * filter.delta_hi < filter.f_level;
+        const auto start = static_cast<std::int64_t>(c) * unit;
+        std::int64_t q_peak = -WordBounds::none, f_trough = WordBounds::none, b = 0;
+        for (int h = 0; h < 4; ++h) {
+            const std::int64_t pc = std::popcount((flags[w] >> (16 * h)) & 0xffff);
+            if (pc > 0) q_peak = std::max(q_peak, (b + pc) * unit - filter.delta_lo * (16 * h + pc));
+            if (pc < 16) f_trough = std::min(f_trough, b * unit - filter.delta_hi * (16 * h + 16 - pc));
+            b += pc;
+        }
+        const bool q = start - 64 * wi * filter.delta_lo + q_peak > filter.q_level;
+        const bool f = start - 64 * wi * filter.delta_hi + f_trough < filter.f_level;
         marks[w / 64] |= std::uint64_t{q || f} << (w % 64);
         before[w] = c;
-        c += pc;
+        c += static_cast<std::uint64_t>(b);
     }
     return c;
 }
@@ -61,16 +72,20 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
     const __m256i nibble = _mm256_set1_epi8(0x0f);
     const __m256i bits_in = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,  //
                                              0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
-    // Both factors fit 32 bits: delta_lo and delta_hi lie in [2^30, 2^31].
-    const __m256i q_rise = _mm256_set1_epi64x(unit - filter.delta_lo);
-    const __m256i f_fall = _mm256_set1_epi64x(filter.delta_hi);
+    const __m256i ones = _mm256_set1_epi8(1);
+    const __m256i low16 = _mm256_set1_epi64x(0xffff);
+    const __m256i sixteen = _mm256_set1_epi64x(16);
+    const __m256i none = _mm256_set1_epi64x(WordBounds::none);
+    const __m256i minus_none = _mm256_set1_epi64x(-WordBounds::none);
+    // Both factors fit the 32 bits that _mm256_mul_epu32 takes: delta_lo and
+    // delta_hi lie in [2^30, 2^31] as delta lies in [1/4, 1/2].
+    const __m256i delta_lo = _mm256_set1_epi64x(filter.delta_lo);
+    const __m256i delta_hi = _mm256_set1_epi64x(filter.delta_hi);
     const __m256i q_level = _mm256_set1_epi64x(filter.q_level);
-    // base - (64 - pc) delta_hi - 64 w delta_hi < f_level  <=>
-    // base + pc delta_hi - 64 (w + 1) delta_hi < f_level
     const __m256i f_level = _mm256_set1_epi64x(filter.f_level);
     const std::int64_t lo = 64 * filter.delta_lo, hi = 64 * filter.delta_hi;
     __m256i q_drop = _mm256_setr_epi64x(0, lo, 2 * lo, 3 * lo);
-    __m256i f_drop = _mm256_setr_epi64x(hi, 2 * hi, 3 * hi, 4 * hi);
+    __m256i f_drop = _mm256_setr_epi64x(0, hi, 2 * hi, 3 * hi);
     const __m256i q_drop_step = _mm256_set1_epi64x(4 * lo);
     const __m256i f_drop_step = _mm256_set1_epi64x(4 * hi);
     __m256i carry = zero;  // Q bits before the group, in every lane
@@ -82,21 +97,42 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
         const __m256i high = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
         const __m256i bytes = _mm256_add_epi8(_mm256_shuffle_epi8(bits_in, low),
                                               _mm256_shuffle_epi8(bits_in, high));
-        const __m256i pc = _mm256_sad_epu8(bytes, zero);  // popcount of each word
-        // Inclusive prefix sums over the four lanes: shift by one lane, then two.
+        const __m256i pc = _mm256_sad_epu8(bytes, zero);                // per word
+        const __m256i quarters = _mm256_maddubs_epi16(bytes, ones);     // per quarter
+        // E_h for every quarter, in 16-bit fields: quarters 0..h added up.
+        __m256i ends = _mm256_add_epi64(quarters, _mm256_slli_epi64(quarters, 16));
+        ends = _mm256_add_epi64(ends, _mm256_slli_epi64(ends, 32));
+
+        __m256i q_peak = minus_none, f_trough = none;
+        for (int h = 0; h < 4; ++h) {
+            const __m256i count = _mm256_and_si256(_mm256_srli_epi64(quarters, 16 * h), low16);
+            const __m256i end = _mm256_and_si256(_mm256_srli_epi64(ends, 16 * h), low16);
+            const __m256i at = _mm256_set1_epi64x(16 * h);
+            const __m256i q_bound = _mm256_sub_epi64(
+                _mm256_slli_epi64(end, 32), _mm256_mul_epu32(_mm256_add_epi64(at, count), delta_lo));
+            const __m256i no_q = _mm256_cmpeq_epi64(count, zero);
+            const __m256i q_hit = _mm256_andnot_si256(no_q, _mm256_cmpgt_epi64(q_bound, q_peak));
+            q_peak = _mm256_blendv_epi8(q_peak, q_bound, q_hit);
+            const __m256i f_bound = _mm256_sub_epi64(
+                _mm256_slli_epi64(_mm256_sub_epi64(end, count), 32),
+                _mm256_mul_epu32(_mm256_sub_epi64(_mm256_add_epi64(at, sixteen), count), delta_hi));
+            const __m256i no_f = _mm256_cmpeq_epi64(count, sixteen);
+            const __m256i f_hit = _mm256_andnot_si256(no_f, _mm256_cmpgt_epi64(f_trough, f_bound));
+            f_trough = _mm256_blendv_epi8(f_trough, f_bound, f_hit);
+        }
+
+        // Inclusive prefix sums of the word counts over the four lanes.
         __m256i sum = _mm256_add_epi64(
             pc, _mm256_blend_epi32(_mm256_permute4x64_epi64(pc, 0x90), zero, 0x03));
         sum = _mm256_add_epi64(
             sum, _mm256_blend_epi32(_mm256_permute4x64_epi64(sum, 0x40), zero, 0x0f));
         const __m256i c = _mm256_add_epi64(carry, _mm256_sub_epi64(sum, pc));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(before + w), c);
-        const __m256i base = _mm256_slli_epi64(c, 32);
-        const __m256i q_bound =
-            _mm256_sub_epi64(_mm256_add_epi64(base, _mm256_mul_epu32(pc, q_rise)), q_drop);
-        const __m256i f_bound =
-            _mm256_sub_epi64(_mm256_add_epi64(base, _mm256_mul_epu32(pc, f_fall)), f_drop);
-        const __m256i hit = _mm256_or_si256(_mm256_cmpgt_epi64(q_bound, q_level),
-                                            _mm256_cmpgt_epi64(f_level, f_bound));
+        const __m256i start = _mm256_slli_epi64(c, 32);
+        const __m256i q_top = _mm256_add_epi64(_mm256_sub_epi64(start, q_drop), q_peak);
+        const __m256i f_bottom = _mm256_add_epi64(_mm256_sub_epi64(start, f_drop), f_trough);
+        const __m256i hit = _mm256_or_si256(_mm256_cmpgt_epi64(q_top, q_level),
+                                            _mm256_cmpgt_epi64(f_level, f_bottom));
         const auto m = static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(hit)));
         marks[w / 64] |= std::uint64_t{m} << (w % 64);
         carry = _mm256_permute4x64_epi64(_mm256_add_epi64(carry, sum), 0xff);
