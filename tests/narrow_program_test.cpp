@@ -1,5 +1,6 @@
 // morvane alone: binary64 records, 32-bit counts and their wrap.
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -63,15 +64,21 @@ TEST(Morvane, CountsWrapTo32Bits) {
 }
 
 // N = -1 is 4294967295, the largest count: the scan classifies every n up to
-// it and stops there. The one long run of the suite.
+// it and stops there.
 TEST(Morvane, LargestN) {
-    const auto [q, f] = files_of(narrow.path, {"2", "-1"}, "maxdevQ_2-1.txt", "maxdevF_2-1.txt");
+    auto [q, f] = files_of(narrow.path, {"2", "-1"}, "maxdevQ_2-1.txt", "maxdevF_2-1.txt");
     EXPECT_EQ(q, "4 1 0.000000000000\n4294967295 1073741823\n");
     EXPECT_EQ(f,
               "1 1 0.250000000000\n"
               "2 2 0.500000000000\n"
               "3 3 0.750000000000\n"
               "4294967295 3221225472\n");
+
+    // nmin = N = 4294967295: one n, an F-number whose F-excess is 3/4.
+    std::tie(q, f) = files_of(narrow.path, {"2", "-1", "-1"}, "maxdevQ_2-4294967295.txt",
+                              "maxdevF_2-4294967295.txt");
+    EXPECT_EQ(q, "4294967295 1073741823\n");
+    EXPECT_EQ(f, "4294967295 3221225472 0.750000000000\n4294967295 3221225472\n");
 }
 
 }  // namespace
