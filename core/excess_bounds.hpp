@@ -5,11 +5,12 @@
 // with delta * 2^32 rounded down (delta_lo) or up (delta_hi):
 //   at a Q bit:  below  J * unit - delta_lo * (i + 1) (+ what the caller adds),
 //   at an F bit: at or above J * unit - delta_hi * (i + 1).
-// The word's highest Q bound and lowest F bound come from a table over 16-bit
-// chunks; the bits whose own bound passes a level are then picked one by one.
+// The word's highest Q bound and lowest F bound come from a table over its
+// bytes; the bits whose own bound passes a level are then picked one by one.
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <functional>
@@ -22,16 +23,15 @@ inline constexpr std::int64_t unit = std::int64_t{1} << unit_bits;
 
 class WordBounds {
 public:
-    // Far beyond any bound that a word can have. A chunk without Q (F) bits
-    // adds -2^42 (2^42) units, which keeps its peak (trough) out of reach of any
-    // level met while |x| < 2^9; beyond that only real bits are ever picked.
+    // Far beyond any bound that a word can have: the peak of a word without Q
+    // bits, the trough of one without F bits.
     static constexpr std::int64_t none = std::int64_t{1} << 60;
 
     WordBounds(std::int64_t delta_lo, std::int64_t delta_hi)
-        : delta_lo_(delta_lo), delta_hi_(delta_hi), chunks_(1 << 16) {
-        for (unsigned c = 0; c < chunks_.size(); ++c) {
+        : delta_lo_(delta_lo), delta_hi_(delta_hi) {
+        for (unsigned c = 0; c < 256; ++c) {
             std::int64_t peak = -none, trough = none, j = 0;
-            for (int i = 0; i < 16; ++i) {
+            for (int i = 0; i < 8; ++i) {
                 if (c >> i & 1) {
                     ++j;
                     peak = std::max(peak, j * unit - delta_lo * (i + 1));
@@ -39,50 +39,26 @@ public:
                     trough = std::min(trough, j * unit - delta_hi * (i + 1));
                 }
             }
-            // Kept in coarser units of 2^-20, rounded outwards, to halve the table.
-            chunks_[c] = {static_cast<std::int32_t>(ceil_div(std::max(peak, -coarse_none), coarse)),
-                          static_cast<std::int32_t>(floor_div(std::min(trough, coarse_none), coarse))};
+            chunks_[c] = {peak, trough};
         }
     }
 
-    // Both at once for a full word, not_f = q: one table entry per chunk.
+    // The highest bound over the Q bits of q and the lowest over the F bits,
+    // the clear bits of not_f (bits set in not_f are Q bits, or bits past the
+    // end of the scan, which follow every F bit).
     struct Extremes {
         std::int64_t q_peak, f_trough;
     };
-    Extremes extremes(std::uint64_t q) const {
-        std::int64_t peak = -none, trough = none, j = 0;
-        for (int m = 0; m < 4; ++m) {
-            const unsigned c = (q >> (16 * m)) & 0xffff;
-            const Chunk chunk = chunks_[c];
-            const std::int64_t here = j * unit;
-            peak = std::max(peak, here - delta_lo_ * (16 * m) + chunk.q_peak * coarse);
-            trough = std::min(trough, here - delta_hi_ * (16 * m) + chunk.f_trough * coarse);
-            j += std::popcount(c);
+    Extremes extremes(std::uint64_t q, std::uint64_t not_f) const {
+        std::int64_t peak = -none, trough = none, jq = 0, jf = 0;
+        for (int k = 0; k < 8; ++k) {
+            const unsigned cq = (q >> (8 * k)) & 0xff, cf = (not_f >> (8 * k)) & 0xff;
+            peak = std::max(peak, jq * unit - delta_lo_ * (8 * k) + chunks_[cq].q_peak);
+            trough = std::min(trough, jf * unit - delta_hi_ * (8 * k) + chunks_[cf].f_trough);
+            jq += std::popcount(cq);
+            jf += std::popcount(cf);
         }
         return {peak, trough};
-    }
-
-    // Highest bound over the Q bits of q.
-    std::int64_t q_peak(std::uint64_t q) const {
-        std::int64_t peak = -none, j = 0;
-        for (int m = 0; m < 4; ++m) {
-            const unsigned c = (q >> (16 * m)) & 0xffff;
-            peak = std::max(peak, j * unit - delta_lo_ * (16 * m) + chunks_[c].q_peak * coarse);
-            j += std::popcount(c);
-        }
-        return peak;
-    }
-
-    // Lowest bound over the F bits, the clear bits of not_f. Bits set in not_f
-    // are Q bits, or bits past the end of the scan, which follow every F bit.
-    std::int64_t f_trough(std::uint64_t not_f) const {
-        std::int64_t trough = none, j = 0;
-        for (int m = 0; m < 4; ++m) {
-            const unsigned c = (not_f >> (16 * m)) & 0xffff;
-            trough = std::min(trough, j * unit - delta_hi_ * (16 * m) + chunks_[c].f_trough * coarse);
-            j += std::popcount(c);
-        }
-        return trough;
     }
 
     // The Q bits whose own bound lies above level.
@@ -109,20 +85,9 @@ public:
     }
 
 private:
-    static constexpr std::int64_t coarse = std::int64_t{1} << 12;
-    static constexpr std::int64_t coarse_none = std::int64_t{1} << 42;  // fits int32 once coarse
-    static constexpr std::int64_t floor_div(std::int64_t a, std::int64_t b) {
-        return a / b - (a % b != 0 && a < 0);
-    }
-    static constexpr std::int64_t ceil_div(std::int64_t a, std::int64_t b) {
-        return a / b + (a % b != 0 && a > 0);
-    }
-
-    struct Chunk {
-        std::int32_t q_peak, f_trough;
-    };
     std::int64_t delta_lo_, delta_hi_;
-    std::vector<Chunk> chunks_;
+    // Per byte of flags: its Q peak and F trough from the byte's start.
+    std::array<Extremes, 256> chunks_;
 };
 
 // For p < 11 the flags repeat with a period of at most 44100 n, so the words of

@@ -13,7 +13,8 @@
 // Per word, X at the word's start is cut to units of 2^-32, and bounds on the
 // excess at the word's Q-numbers and at its F-numbers (excess_bounds.hpp) are
 // compared with thresholds derived from the running extremes: first from the
-// popcount alone, then exactly per 16-bit chunk, then per bit. Only the n that
+// popcounts of its quarters (word_filter.hpp), then exactly per byte, then per
+// bit. Only the n that
 // pass are computed in Real, in order, exactly as the plain scan computes them.
 //
 // How far e(n) may lie from x(n):
@@ -215,10 +216,8 @@ inline bool FastScan<Profile>::settle_word(Cursor& cursor, ScanState<Profile>& s
             q_try = sorted->q_bits_above(position, q, cursor.tq - x_hi);
             f_try = sorted->f_bits_below(position, q, cursor.tf - x_lo);
         } else {
-            // Exact per 16-bit chunk, then per bit.
-            const auto [q_peak, f_trough] =
-                ~valid ? WordBounds::Extremes{bounds_.q_peak(q), bounds_.f_trough(not_f)}
-                       : bounds_.extremes(q);
+            // Exact per byte, then per bit.
+            const auto [q_peak, f_trough] = bounds_.extremes(q, not_f);
             q_try = q && x_hi + q_peak > cursor.tq ? bounds_.q_bits_above(q, cursor.tq - x_hi) : 0;
             f_try = ~not_f && x_lo + f_trough < cursor.tf
                         ? bounds_.f_bits_below(not_f, cursor.tf - x_lo) : 0;

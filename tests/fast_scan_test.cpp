@@ -1,0 +1,225 @@
+// The fast engine against the plain per-n scan: whole record files, byte for
+// byte, over many windows; the count below nmin against walking; the sieve
+// against the detector.
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fast_scan.hpp"
+#include "plain_scan.hpp"
+#include "q_count.hpp"
+#include "q_sieve.hpp"
+#include "record_files.hpp"
+
+namespace morvane {
+namespace {
+
+// 64-bit counts for walking the detector; its Real is never used there.
+struct WideCounts {
+    using Count = std::uint64_t;
+    using Real = double;
+};
+
+struct Files {
+    std::string q, f;
+    bool operator==(const Files&) const = default;
+};
+
+// Record files written to memory, closed with their summary lines as a run
+// closes them.
+template <class Profile, class Scan>
+Files write_files(typename Profile::Count N, Scan&& scan) {
+    char* q_bytes = nullptr;
+    char* f_bytes = nullptr;
+    std::size_t q_size = 0, f_size = 0;
+    std::FILE* q = open_memstream(&q_bytes, &q_size);
+    std::FILE* f = open_memstream(&f_bytes, &f_size);
+    {
+        RecordFiles<Profile> files(q, f);
+        ScanState<Profile> state;
+        EXPECT_TRUE(scan(state, files));
+        EXPECT_TRUE(files.close_q(N, state.count));
+        EXPECT_TRUE(files.close_f(N, N - state.count));
+    }
+    Files out{std::string(q_bytes, q_size), std::string(f_bytes, f_size)};
+    std::free(q_bytes);
+    std::free(f_bytes);
+    return out;
+}
+
+// Windows starting beyond this are not walked up to; the plain scan starts
+// there from the exact count (itself checked against walking below).
+constexpr std::uint64_t walk_limit = 200000;
+
+template <class Profile>
+Files plain_files(int p, typename Profile::Count N, typename Profile::Count nmin) {
+    using Count = typename Profile::Count;
+    return write_files<Profile>(N, [&](ScanState<Profile>& state, RecordFiles<Profile>& files) {
+        if (nmin <= walk_limit) return plain_scan<Profile>(p, N, nmin, state, files);
+        state.count = Count(count_q_numbers(nmin - 1, active_square_count<Count>(p)));
+        QNumberDetector<Profile> detector(p, nmin);
+        return plain_window(detector, nmin, N, state, files);
+    });
+}
+
+template <class Profile>
+Files fast_files(int p, typename Profile::Count N, typename Profile::Count nmin) {
+    return write_files<Profile>(N, [&](ScanState<Profile>& state, RecordFiles<Profile>& files) {
+        return fast_scan<Profile>(p, N, nmin, state, files);
+    });
+}
+
+struct Window {
+    int p;
+    std::uint64_t N, nmin;
+};
+
+template <class Profile>
+void expect_same_records(const std::vector<Window>& windows) {
+    using Count = typename Profile::Count;
+    for (const Window& w : windows) {
+        const Files plain = plain_files<Profile>(w.p, Count(w.N), Count(w.nmin));
+        const Files fast = fast_files<Profile>(w.p, Count(w.N), Count(w.nmin));
+        ASSERT_EQ(plain.q, fast.q) << "p=" << w.p << " N=" << w.N << " nmin=" << w.nmin;
+        ASSERT_EQ(plain.f, fast.f) << "p=" << w.p << " N=" << w.N << " nmin=" << w.nmin;
+    }
+}
+
+// Windows from nmin to N for a scan whose counts have `bits` bits.
+std::vector<Window> drawn_windows(unsigned bits, std::uint64_t seed) {
+    std::mt19937_64 random(seed);
+    const std::uint64_t top = bits == 32 ? 0xFFFFFFFFull : ~0ull;
+    auto below = [&](std::uint64_t n) { return random() % n; };
+    std::vector<Window> windows;
+    auto add = [&](int p, std::uint64_t nmin, std::uint64_t length) {
+        const std::uint64_t N = nmin + std::min(length, top - nmin);
+        windows.push_back({p, std::max<std::uint64_t>(N, 2), nmin});
+    };
+    // Every p, near the start, where the extremes are still young.
+    for (int p = 2; p <= 97; ++p)
+        for (int k = 0; k < 4; ++k) add(p, below(walk_limit), below(70000));
+    // Ties and near-ties are densest for small p; nmin at 0, 1, N - 1 and N.
+    for (int p : {2, 3, 4, 5, 6, 7, 11, 13}) {
+        for (int k = 0; k < 12; ++k) add(p, below(3000), below(100000));
+        add(p, 0, 5000);
+        add(p, 1, 5000);
+        const std::uint64_t N = 1000 + below(100000);
+        windows.push_back({p, N, N - 1});
+        windows.push_back({p, N, N});
+    }
+    // Lengths at and around the sieve's word and block sizes.
+    for (std::uint64_t length : {63ull, 64ull, 65ull, 32767ull, 32768ull, 32769ull, 65535ull,
+                                 65536ull, 65537ull, 98303ull})
+        for (int p : {2, 3, 13, 97}) add(p, 1 + below(1000), length - 1);
+    // Far out: the end of the count range, and (64 bits) far beyond 2^32.
+    for (int k = 0; k < 60; ++k) {
+        const int p = 2 + int(below(96));
+        const std::uint64_t length = below(60000);
+        add(p, top - length, length);
+    }
+    if (bits == 64) {
+        for (int k = 0; k < 60; ++k) {
+            const int p = 2 + int(below(96));
+            add(p, (std::uint64_t{1} << 32) + below(std::uint64_t{1} << 62), below(60000));
+        }
+        for (std::uint64_t nmin : {1000000000000ull, 1000000000000000000ull, 1ull << 63})
+            for (int p : {2, 3, 5, 13, 97}) add(p, nmin, 50000);
+    }
+    return windows;
+}
+
+TEST(FastScan, SameRecordFilesAsThePlainScanNarrow) {
+    const auto windows = drawn_windows(32, 20261208);
+    ASSERT_GE(windows.size(), 600u);
+    expect_same_records<NarrowProfile>(windows);
+}
+
+#ifdef MORVANE_EXTENDED
+TEST(FastScan, SameRecordFilesAsThePlainScanExtended) {
+    const auto windows = drawn_windows(64, 20261209);
+    ASSERT_GE(windows.size(), 600u);
+    expect_same_records<ExtendedProfile>(windows);
+}
+#endif
+
+// A window is cut into blocks and words; it must not matter where a window of
+// the same run starts inside them. Every nmin from 1 to 200 for tie-heavy p.
+TEST(FastScan, EveryStartNearTheBeginning) {
+    std::vector<Window> windows;
+    for (int p : {2, 3, 7, 97})
+        for (std::uint64_t nmin = 0; nmin <= 200; ++nmin) windows.push_back({p, 3000, nmin});
+    expect_same_records<NarrowProfile>(windows);
+#ifdef MORVANE_EXTENDED
+    expect_same_records<ExtendedProfile>(windows);
+#endif
+}
+
+TEST(QCount, AgreesWithWalkingTheDetector) {
+    std::mt19937_64 random(7);
+    for (int p : {2, 3, 5, 7, 11, 13, 31, 97}) {
+        const int active = active_square_count<std::uint64_t>(p);
+        QNumberDetector<WideCounts> detector(p);
+        std::uint64_t walked = 0;
+        EXPECT_EQ(count_q_numbers(0, active), 0u);
+        for (std::uint64_t x = 1; x <= 3000000; ++x) {
+            walked += detector.classify(x);
+            if (x < 2000 || random() % 1500 == 0) {
+                ASSERT_EQ(count_q_numbers(x, active), walked) << "p=" << p << " x=" << x;
+            }
+        }
+    }
+}
+
+// Up to 10^9 the walk goes through the sieve, which is checked against the
+// detector on its first ten million flags.
+TEST(QCount, AgreesWithTheSieveUpToTenToTheNine) {
+    for (int p : {3, 13, 97}) {
+        const int active = active_square_count<std::uint64_t>(p);
+        QNumberDetector<WideCounts> detector(p);
+        QSieve sieve(active, 1);
+        std::vector<std::uint64_t> words(1 << 14);  // 2^20 n per fill
+        std::uint64_t n = 0, walked = 0;
+        std::mt19937_64 random(p);
+        while (n < 1000000000) {
+            sieve.fill(words.data(), 64 * words.size());
+            for (std::uint64_t word : words) {
+                if (n < 10000000) {
+                    for (int i = 0; i < 64; ++i)
+                        ASSERT_EQ(bool(word >> i & 1), detector.classify(n + 1 + i)) << n + 1 + i;
+                }
+                walked += std::popcount(word);
+                n += 64;
+                if (random() % 20000 == 0) {
+                    ASSERT_EQ(count_q_numbers(n, active), walked) << "p=" << p << " x=" << n;
+                }
+            }
+        }
+    }
+}
+
+// Near 2^64: the squares' products must not overflow.
+TEST(QCount, AtTheTopOfTheRange) {
+    const std::uint64_t top = ~0ull;
+    // p = 2: the multiples of 4 up to 2^64 - 1.
+    EXPECT_EQ(count_q_numbers(top, 1), top / 4);
+    // p = 3: multiples of 4 or 9, by hand.
+    EXPECT_EQ(count_q_numbers(top, 2), top / 4 + top / 9 - top / 36);
+    // The count grows by one exactly at the Q-numbers just below the top.
+    for (int p : {5, 97}) {
+        const int active = active_square_count<std::uint64_t>(p);
+        QNumberDetector<WideCounts> detector(p, top - 200);
+        std::uint64_t c = count_q_numbers(top - 201, active);
+        for (std::uint64_t n = top - 200;; ++n) {
+            c += detector.classify(n);
+            ASSERT_EQ(count_q_numbers(n, active), c) << n;
+            if (n == top) break;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace morvane
