@@ -86,8 +86,6 @@ public:
         return scan_body<false>(first, last, state, sink);
     }
 
-    Real density() const { return delta_; }
-
 private:
     // delta in fixed point, and the margins of the filters for a scan to `last`.
     static constexpr int precision = std::numeric_limits<Real>::digits;
