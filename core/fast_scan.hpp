@@ -137,28 +137,33 @@ private:
         return scan_body<true>(first, last, state, sink);
     }
 
-    // The slow path of a word that the quick bounds could not settle, kept out of
-    // the word loop so that the loop stays in registers. One copy per target.
+    // A word that the quick bounds could not settle.
+    struct Word {
+        std::uint64_t base_n;  // the n of bit 0
+        std::uint64_t q;       // its Q bits
+        std::uint64_t valid;   // its bits inside the scan
+        // x at its start in units lies in [x_lo, x_hi + 1).
+        std::int64_t x_hi, x_lo;
+        // Its bit bounds in sorted order, for a full word of a short period.
+        const PeriodicWordBounds* sorted;
+        std::size_t position;  // in that period
+        bool every_bit;        // evaluate every bit: the fixed point is not safe
+    };
+
+    // The slow path, kept out of the word loop so that the loop stays in
+    // registers; one copy per target.
     template <class Sink>
     [[gnu::always_inline]] inline bool settle_word(Cursor& cursor, ScanState<Profile>& state,
-                                                   Sink& sink, const PeriodicWordBounds* sorted,
-                                                   std::size_t position, std::uint64_t base_n,
-                                                   std::uint64_t q, std::uint64_t valid,
-                                                   std::int64_t x_hi, std::int64_t x_lo,
-                                                   bool every_bit) const;
+                                                   Sink& sink, const Word& word) const;
     template <class Sink>
     [[gnu::noinline]] bool settle(Cursor& cursor, ScanState<Profile>& state, Sink& sink,
-                                  const PeriodicWordBounds* sorted, std::size_t position,
-                                  std::uint64_t base_n, std::uint64_t q, std::uint64_t valid,
-                                  std::int64_t x_hi, std::int64_t x_lo, bool every_bit) const {
-        return settle_word(cursor, state, sink, sorted, position, base_n, q, valid, x_hi, x_lo, every_bit);
+                                  const Word& word) const {
+        return settle_word(cursor, state, sink, word);
     }
     template <class Sink>
     [[gnu::noinline, gnu::target("arch=x86-64-v3")]] bool settle_v3(
-        Cursor& cursor, ScanState<Profile>& state, Sink& sink, const PeriodicWordBounds* sorted,
-        std::size_t position, std::uint64_t base_n, std::uint64_t q, std::uint64_t valid,
-        std::int64_t x_hi, std::int64_t x_lo, bool every_bit) const {
-        return settle_word(cursor, state, sink, sorted, position, base_n, q, valid, x_hi, x_lo, every_bit);
+        Cursor& cursor, ScanState<Profile>& state, Sink& sink, const Word& word) const {
+        return settle_word(cursor, state, sink, word);
     }
 
     // A Q bit passes when its bound exceeds q_threshold(maxQ), an F bit when its
@@ -201,26 +206,21 @@ private:
 template <class Profile>
 template <class Sink>
 inline bool FastScan<Profile>::settle_word(Cursor& cursor, ScanState<Profile>& state, Sink& sink,
-                                           const PeriodicWordBounds* sorted,
-                                           std::size_t position, std::uint64_t base_n,
-                                           std::uint64_t q, std::uint64_t valid,
-                                           std::int64_t x_hi, std::int64_t x_lo,
-                                           bool every_bit) const {
+                                           const Word& word) const {
+    const std::uint64_t q = word.q, base_n = word.base_n;
     // Bits set in not_f: Q bits and bits past the end of the scan.
-    const std::uint64_t not_f = q | ~valid;
+    const std::uint64_t not_f = q | ~word.valid;
     std::uint64_t q_try = q, f_try = ~not_f;
-    if (!every_bit) {
-        if (sorted) {
-            // A full word of a short period, whose bits come sorted by bound.
-            q_try = sorted->q_bits_above(position, q, cursor.tq - x_hi);
-            f_try = sorted->f_bits_below(position, q, cursor.tf - x_lo);
-        } else {
-            // Exact per byte, then per bit.
-            const auto [q_peak, f_trough] = bounds_.extremes(q, not_f);
-            q_try = q && x_hi + q_peak > cursor.tq ? bounds_.q_bits_above(q, cursor.tq - x_hi) : 0;
-            f_try = ~not_f && x_lo + f_trough < cursor.tf
-                        ? bounds_.f_bits_below(not_f, cursor.tf - x_lo) : 0;
-        }
+    if (word.sorted) {
+        q_try = word.sorted->q_bits_above(word.position, q, cursor.tq - word.x_hi);
+        f_try = word.sorted->f_bits_below(word.position, q, cursor.tf - word.x_lo);
+    } else if (!word.every_bit) {
+        // Exact per byte, then per bit.
+        const auto [q_peak, f_trough] = bounds_.extremes(q, not_f);
+        q_try = q && word.x_hi + q_peak > cursor.tq
+                    ? bounds_.q_bits_above(q, cursor.tq - word.x_hi) : 0;
+        f_try = ~not_f && word.x_lo + f_trough < cursor.tf
+                    ? bounds_.f_bits_below(not_f, cursor.tf - word.x_lo) : 0;
     }
     // The exact evaluation, as the plain scan does it: Q bits and F bits each in
     // increasing n (they go to different files).
@@ -266,13 +266,9 @@ inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last
     // X at the start of the block, modulo 2^128.
     u128 x_scaled = (u128(cursor.count) << scale) - u128(fixed_.significand) * (first - 1);
     const PeriodicWordBounds* sorted = periodic.has_sorted() ? &periodic : nullptr;
-    auto settle_here = [&](const PeriodicWordBounds* table, std::size_t at, std::uint64_t base_n,
-                           std::uint64_t q, std::uint64_t valid, std::int64_t x_hi,
-                           std::int64_t x_lo, bool every_bit) {
-        if constexpr (V3)
-            return settle_v3(cursor, state, sink, table, at, base_n, q, valid, x_hi, x_lo, every_bit);
-        else
-            return settle(cursor, state, sink, table, at, base_n, q, valid, x_hi, x_lo, every_bit);
+    auto settle_here = [&](const Word& word) {
+        if constexpr (V3) return settle_v3(cursor, state, sink, word);
+        else return settle(cursor, state, sink, word);
     };
 
     std::array<std::uint64_t, block_bits / 64> flags, before;
@@ -294,9 +290,9 @@ inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last
             const auto c = static_cast<std::int64_t>(before);
             const auto wi = static_cast<std::int64_t>(w);
             cursor.count = block_count + before;
-            return settle_here(table, position, n0 + 64 * w, q, valid,
-                               a + c * unit - 64 * wi * delta_lo,
-                               a + c * unit - 64 * wi * delta_hi, every_bit);
+            return settle_here({n0 + 64 * w, q, valid, a + c * unit - 64 * wi * delta_lo,
+                                a + c * unit - 64 * wi * delta_hi, every_bit ? nullptr : table,
+                                position, every_bit});
         };
 
         std::uint64_t block_q = 0;  // Q bits of the block's full words
