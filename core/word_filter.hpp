@@ -62,7 +62,18 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
 }
 
 #if defined(__x86_64__)
-// The same marks, four words at a time with AVX2.
+// The value held in all four 16-bit lanes of each 64-bit lane, in units of 1/256,
+// as 64 bits in units of 2^-32.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i widen_to_units(__m256i v) {
+    const __m256i v32 = _mm256_srai_epi32(v, 16);
+    return _mm256_slli_epi64(_mm256_blend_epi32(v32, _mm256_srai_epi32(v32, 31), 0xaa), 24);
+}
+
+// The same marks, four words at a time with AVX2. The sixteen quarter bounds of
+// four words fill one vector of 16-bit lanes, in units of 1/256 with delta
+// rounded outwards to 1/256 (|bound| <= 64, so within 2^14 units); each word's
+// extreme is then widened to 2^-32 units. The outward rounding makes these marks
+// a little more generous than the scalar ones, never less.
 [[gnu::target("avx2")]] inline std::uint64_t mark_words_avx2(const std::uint64_t* flags,
                                                               std::size_t words,
                                                               const WordFilter& filter,
@@ -73,14 +84,20 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
     const __m256i bits_in = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,  //
                                              0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
     const __m256i ones = _mm256_set1_epi8(1);
-    const __m256i low16 = _mm256_set1_epi64x(0xffff);
-    const __m256i sixteen = _mm256_set1_epi64x(16);
-    const __m256i none = _mm256_set1_epi64x(WordBounds::none);
-    const __m256i minus_none = _mm256_set1_epi64x(-WordBounds::none);
-    // Both factors fit the 32 bits that _mm256_mul_epu32 takes: delta_lo and
-    // delta_hi lie in [2^30, 2^31] as delta lies in [1/4, 1/2].
-    const __m256i delta_lo = _mm256_set1_epi64x(filter.delta_lo);
-    const __m256i delta_hi = _mm256_set1_epi64x(filter.delta_hi);
+    const __m256i sixteen = _mm256_set1_epi16(16);
+    // 16 h for quarter h of each word, and 16 h + 16.
+    const __m256i at = _mm256_setr_epi16(0, 16, 32, 48, 0, 16, 32, 48, 0, 16, 32, 48, 0, 16, 32, 48);
+    const __m256i after = _mm256_add_epi16(at, sixteen);
+    const __m256i lowest = _mm256_set1_epi16(-32768), highest = _mm256_set1_epi16(32767);
+    // Rotations of the four 16-bit lanes inside each 64-bit lane, by one and two.
+    const __m256i turn1 = _mm256_setr_epi8(2, 3, 4, 5, 6, 7, 0, 1, 10, 11, 12, 13, 14, 15, 8, 9,  //
+                                           2, 3, 4, 5, 6, 7, 0, 1, 10, 11, 12, 13, 14, 15, 8, 9);
+    const __m256i turn2 = _mm256_setr_epi8(4, 5, 6, 7, 0, 1, 2, 3, 12, 13, 14, 15, 8, 9, 10, 11,  //
+                                           4, 5, 6, 7, 0, 1, 2, 3, 12, 13, 14, 15, 8, 9, 10, 11);
+    // delta in 1/256, rounded down for the Q bounds and up for the F bounds.
+    const __m256i q_delta = _mm256_set1_epi16(static_cast<short>(filter.delta_lo >> 24));
+    const __m256i f_delta =
+        _mm256_set1_epi16(static_cast<short>((filter.delta_hi + (1 << 24) - 1) >> 24));
     const __m256i q_level = _mm256_set1_epi64x(filter.q_level);
     const __m256i f_level = _mm256_set1_epi64x(filter.f_level);
     const std::int64_t lo = 64 * filter.delta_lo, hi = 64 * filter.delta_hi;
@@ -97,29 +114,25 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
         const __m256i high = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
         const __m256i bytes = _mm256_add_epi8(_mm256_shuffle_epi8(bits_in, low),
                                               _mm256_shuffle_epi8(bits_in, high));
-        const __m256i pc = _mm256_sad_epu8(bytes, zero);                // per word
-        const __m256i quarters = _mm256_maddubs_epi16(bytes, ones);     // per quarter
-        // E_h for every quarter, in 16-bit fields: quarters 0..h added up.
+        const __m256i pc = _mm256_sad_epu8(bytes, zero);             // per word
+        const __m256i quarters = _mm256_maddubs_epi16(bytes, ones);  // pc_h per quarter
+        // E_h: quarters 0..h of the word added up.
         __m256i ends = _mm256_add_epi64(quarters, _mm256_slli_epi64(quarters, 16));
         ends = _mm256_add_epi64(ends, _mm256_slli_epi64(ends, 32));
 
-        __m256i q_peak = minus_none, f_trough = none;
-        for (int h = 0; h < 4; ++h) {
-            const __m256i count = _mm256_and_si256(_mm256_srli_epi64(quarters, 16 * h), low16);
-            const __m256i end = _mm256_and_si256(_mm256_srli_epi64(ends, 16 * h), low16);
-            const __m256i at = _mm256_set1_epi64x(16 * h);
-            const __m256i q_bound = _mm256_sub_epi64(
-                _mm256_slli_epi64(end, 32), _mm256_mul_epu32(_mm256_add_epi64(at, count), delta_lo));
-            const __m256i no_q = _mm256_cmpeq_epi64(count, zero);
-            const __m256i q_hit = _mm256_andnot_si256(no_q, _mm256_cmpgt_epi64(q_bound, q_peak));
-            q_peak = _mm256_blendv_epi8(q_peak, q_bound, q_hit);
-            const __m256i f_bound = _mm256_sub_epi64(
-                _mm256_slli_epi64(_mm256_sub_epi64(end, count), 32),
-                _mm256_mul_epu32(_mm256_sub_epi64(_mm256_add_epi64(at, sixteen), count), delta_hi));
-            const __m256i no_f = _mm256_cmpeq_epi64(count, sixteen);
-            const __m256i f_hit = _mm256_andnot_si256(no_f, _mm256_cmpgt_epi64(f_trough, f_bound));
-            f_trough = _mm256_blendv_epi8(f_trough, f_bound, f_hit);
-        }
+        // Q: E_h - delta (16 h + pc_h), for quarters with Q bits.
+        __m256i q_peak = _mm256_sub_epi16(_mm256_slli_epi16(ends, 8),
+                                          _mm256_mullo_epi16(q_delta, _mm256_add_epi16(at, quarters)));
+        q_peak = _mm256_blendv_epi8(q_peak, lowest, _mm256_cmpeq_epi16(quarters, zero));
+        q_peak = _mm256_max_epi16(q_peak, _mm256_shuffle_epi8(q_peak, turn1));
+        q_peak = _mm256_max_epi16(q_peak, _mm256_shuffle_epi8(q_peak, turn2));
+        // F: B_h - delta (16 h + 16 - pc_h), for quarters with F bits.
+        __m256i f_trough = _mm256_sub_epi16(
+            _mm256_slli_epi16(_mm256_sub_epi16(ends, quarters), 8),
+            _mm256_mullo_epi16(f_delta, _mm256_sub_epi16(after, quarters)));
+        f_trough = _mm256_blendv_epi8(f_trough, highest, _mm256_cmpeq_epi16(quarters, sixteen));
+        f_trough = _mm256_min_epi16(f_trough, _mm256_shuffle_epi8(f_trough, turn1));
+        f_trough = _mm256_min_epi16(f_trough, _mm256_shuffle_epi8(f_trough, turn2));
 
         // Inclusive prefix sums of the word counts over the four lanes.
         __m256i sum = _mm256_add_epi64(
@@ -129,8 +142,8 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
         const __m256i c = _mm256_add_epi64(carry, _mm256_sub_epi64(sum, pc));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(before + w), c);
         const __m256i start = _mm256_slli_epi64(c, 32);
-        const __m256i q_top = _mm256_add_epi64(_mm256_sub_epi64(start, q_drop), q_peak);
-        const __m256i f_bottom = _mm256_add_epi64(_mm256_sub_epi64(start, f_drop), f_trough);
+        const __m256i q_top = _mm256_add_epi64(_mm256_sub_epi64(start, q_drop), widen_to_units(q_peak));
+        const __m256i f_bottom = _mm256_add_epi64(_mm256_sub_epi64(start, f_drop), widen_to_units(f_trough));
         const __m256i hit = _mm256_or_si256(_mm256_cmpgt_epi64(q_top, q_level),
                                             _mm256_cmpgt_epi64(f_level, f_bottom));
         const auto m = static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(hit)));
