@@ -1,0 +1,126 @@
+// Fuzz target: the fast engine against the plain scan.
+//
+// The input picks the profile, p from 2 to 97, nmin anywhere in the profile's
+// count range (near the start, at its end, just below a power of two, or
+// anywhere) and a window of at most 20000 n from nmin on. Both engines write
+// their record files to memory, closed with their summary lines, and the bytes
+// must be the same.
+// Near the start the plain scan walks every n from 1; further out it starts at
+// nmin from the count below it and a detector placed there, and the summary's
+// count is checked against counting without walking.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+#include "fast_scan.hpp"
+#include "plain_scan.hpp"
+#include "q_count.hpp"
+#include "record_files.hpp"
+
+namespace {
+
+using namespace morvane;
+
+constexpr std::uint64_t max_window = 20000;
+// Below this nmin the plain scan walks every n from 1.
+constexpr std::uint64_t walk_limit = 100000;
+
+struct Files {
+    std::string q, f;
+    std::uint64_t count = 0;
+};
+
+template <class Profile, class Scan>
+Files write_files(typename Profile::Count N, Scan&& scan) {
+    char* q_bytes = nullptr;
+    char* f_bytes = nullptr;
+    std::size_t q_size = 0, f_size = 0;
+    std::FILE* q = open_memstream(&q_bytes, &q_size);
+    std::FILE* f = open_memstream(&f_bytes, &f_size);
+    if (!q || !f) std::abort();
+    Files out;
+    {
+        RecordFiles<Profile> files(q, f);
+        ScanState<Profile> state;
+        if (!scan(state, files)) std::abort();  // memory streams do not fail
+        if (!files.close_q(N, state.count) || !files.close_f(N, N - state.count)) std::abort();
+        out.count = state.count;
+    }
+    out.q.assign(q_bytes, q_size);
+    out.f.assign(f_bytes, f_size);
+    std::free(q_bytes);
+    std::free(f_bytes);
+    return out;
+}
+
+template <class Profile>
+void compare(int p, typename Profile::Count N, typename Profile::Count nmin) {
+    using Count = typename Profile::Count;
+    const int active = active_square_count<Count>(p);
+    const Files plain = write_files<Profile>(N, [&](ScanState<Profile>& state, auto& files) {
+        if (nmin <= walk_limit) return plain_scan<Profile>(p, N, nmin, state, files);
+        state.count = Count(count_q_numbers(nmin - 1, active));
+        QNumberDetector<Profile> detector(p, nmin);
+        return plain_window(detector, nmin, N, state, files);
+    });
+    const Files fast = write_files<Profile>(N, [&](ScanState<Profile>& state, auto& files) {
+        return fast_scan<Profile>(p, N, nmin, state, files);
+    });
+    const bool same = plain.q == fast.q && plain.f == fast.f;
+    const bool counted = plain.count == count_q_numbers(N, active);
+    if (!same || !counted) {
+        std::fprintf(stderr, "MISMATCH (%s): p=%d N=%llu nmin=%llu\n",
+                     sizeof(Count) == 4 ? "morvane" : "morvane-l", p,
+                     static_cast<unsigned long long>(N), static_cast<unsigned long long>(nmin));
+        if (!counted) std::fprintf(stderr, "C(N): walked %llu, counted %llu\n",
+                                   static_cast<unsigned long long>(plain.count),
+                                   static_cast<unsigned long long>(count_q_numbers(N, active)));
+        std::fprintf(stderr, "--- plain Q\n%s--- fast Q\n%s--- plain F\n%s--- fast F\n%s",
+                     plain.q.c_str(), fast.q.c_str(), plain.f.c_str(), fast.f.c_str());
+        std::abort();
+    }
+}
+
+template <class Profile>
+void run(FuzzedDataProvider& input) {
+    using Count = typename Profile::Count;
+    constexpr std::uint64_t top = std::numeric_limits<Count>::max();
+    const int p = input.ConsumeIntegralInRange<int>(2, 97);
+    std::uint64_t nmin = 0;
+    switch (input.ConsumeIntegralInRange<int>(0, 3)) {
+        case 0:  // near the start, where the extremes are young
+            nmin = input.ConsumeIntegralInRange<std::uint64_t>(0, 2 * walk_limit);
+            break;
+        case 1:  // at the end of the count range
+            nmin = top - input.ConsumeIntegralInRange<std::uint64_t>(0, 2 * max_window);
+            break;
+        case 2: {  // across a power of two (2^32 in morvane-l, say)
+            // 2^16 and up: the offset stays below the power.
+            const int bits = input.ConsumeIntegralInRange<int>(16, std::numeric_limits<Count>::digits - 1);
+            nmin = (std::uint64_t{1} << bits) -
+                   input.ConsumeIntegralInRange<std::uint64_t>(0, 2 * max_window);
+            break;
+        }
+        default:
+            nmin = input.ConsumeIntegralInRange<std::uint64_t>(0, top);
+            break;
+    }
+    const std::uint64_t length = input.ConsumeIntegralInRange<std::uint64_t>(0, max_window);
+    // The command line refuses N below 2 or below nmin.
+    const std::uint64_t N = std::max<std::uint64_t>(nmin + std::min(length, top - nmin), 2);
+    compare<Profile>(p, Count(N), Count(nmin));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    if (input.ConsumeBool()) run<ExtendedProfile>(input);
+    else run<NarrowProfile>(input);
+    return 0;
+}
