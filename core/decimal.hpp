@@ -27,8 +27,9 @@ constexpr std::int64_t decimal_value(const char* s) {
         const auto digit = static_cast<std::uint64_t>(*s - '0');
         magnitude = (magnitude > (cap - digit) / 10) ? cap : magnitude * 10 + digit;
     }
-    if (negative) return magnitude == cap ? std::numeric_limits<std::int64_t>::min()
-                                          : -static_cast<std::int64_t>(magnitude);
+    if (negative)
+        return magnitude == cap ? std::numeric_limits<std::int64_t>::min()
+                                : -static_cast<std::int64_t>(magnitude);
     return magnitude >= cap ? std::numeric_limits<std::int64_t>::max()
                             : static_cast<std::int64_t>(magnitude);
 }

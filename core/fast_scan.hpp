@@ -101,9 +101,9 @@ private:
     static constexpr int shift = scale - unit_bits;
 
     struct FixedPoint {
-        std::uint64_t significand;  // delta = significand / 2^scale exactly
+        std::uint64_t significand;        // delta = significand / 2^scale exactly
         std::int64_t delta_lo, delta_hi;  // delta * 2^32 rounded down and up
-        std::int64_t slack;  // units by which e may exceed the bounds; 0 if exact
+        std::int64_t slack;               // units by which e may exceed the bounds; 0 if exact
 
         FixedPoint(Real delta, std::uint64_t last) {
             constexpr int exponent = -1;  // delta = fraction * 2^-1, fraction in [1/2, 1)
@@ -137,7 +137,7 @@ private:
                                                  ScanState<Profile>& state, Sink& sink);
     template <class Sink>
     [[gnu::target("arch=x86-64-v3")]] bool scan_v3(std::uint64_t first, std::uint64_t last,
-                                                  ScanState<Profile>& state, Sink& sink) {
+                                                   ScanState<Profile>& state, Sink& sink) {
         return scan_body<true>(first, last, state, sink);
     }
 
@@ -164,8 +164,10 @@ private:
         return settle_word(cursor, state, sink, word);
     }
     template <class Sink>
-    [[gnu::noinline, gnu::target("arch=x86-64-v3")]] bool settle_v3(
-        Cursor& cursor, ScanState<Profile>& state, Sink& sink, const Word& word) const {
+    [[gnu::noinline, gnu::target("arch=x86-64-v3")]] bool settle_v3(Cursor& cursor,
+                                                                    ScanState<Profile>& state,
+                                                                    Sink& sink,
+                                                                    const Word& word) const {
         return settle_word(cursor, state, sink, word);
     }
 
@@ -222,7 +224,8 @@ inline bool FastScan<Profile>::settle_word(Cursor& cursor, ScanState<Profile>& s
         const auto [q_peak, f_trough] = bounds_.extremes(q, not_f);
         q_try = q && word.x + q_peak > cursor.tq ? bounds_.q_bits_above(q, cursor.tq - word.x) : 0;
         f_try = ~not_f && word.x + f_trough < cursor.tf
-                    ? bounds_.f_bits_below(not_f, cursor.tf - word.x) : 0;
+                    ? bounds_.f_bits_below(not_f, cursor.tf - word.x)
+                    : 0;
     }
     // The exact evaluation, as the plain scan does it: Q bits and F bits each in
     // increasing n (they go to different files).
@@ -269,8 +272,10 @@ inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last
     u128 x_scaled = (u128(cursor.count) << scale) - u128(fixed_.significand) * (first - 1);
     const PeriodicWordBounds* sorted = periodic.has_sorted() ? &periodic : nullptr;
     auto settle_here = [&](const Word& word) {
-        if constexpr (V3) return settle_v3(cursor, state, sink, word);
-        else return settle(cursor, state, sink, word);
+        if constexpr (V3)
+            return settle_v3(cursor, state, sink, word);
+        else
+            return settle(cursor, state, sink, word);
     };
 
     std::array<std::uint64_t, block_bits / 64> flags, before;
@@ -290,9 +295,10 @@ inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last
             cursor.count = block_count + before;
             const u128 x_word =
                 x_scaled + (u128(before) << scale) - u128(fixed_.significand) * (64 * w);
-            const auto x = every_bit ? 0 : static_cast<std::int64_t>(static_cast<__int128>(x_word) >> shift);
-            return settle_here({n0 + 64 * w, q, valid, x, every_bit ? nullptr : table, position,
-                                every_bit});
+            const auto x =
+                every_bit ? 0 : static_cast<std::int64_t>(static_cast<__int128>(x_word) >> shift);
+            return settle_here(
+                {n0 + 64 * w, q, valid, x, every_bit ? nullptr : table, position, every_bit});
         };
 
         std::uint64_t block_q = 0;  // Q bits of the block's full words
@@ -319,7 +325,8 @@ inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last
             std::array<std::uint64_t, block_bits / 64 / 64> marks{};
 #if defined(__x86_64__)
             if constexpr (V3)
-                block_q = mark_words_avx2(flags.data(), full_words, filter, marks.data(), before.data());
+                block_q =
+                    mark_words_avx2(flags.data(), full_words, filter, marks.data(), before.data());
             else
 #endif
                 block_q = mark_words(flags.data(), full_words, filter, marks.data(), before.data());
@@ -341,8 +348,7 @@ inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last
             cursor.count += std::popcount(q);
         }
         if (bits == remaining) break;
-        x_scaled += (u128(cursor.count - block_count) << scale) -
-                    u128(fixed_.significand) * bits;
+        x_scaled += (u128(cursor.count - block_count) << scale) - u128(fixed_.significand) * bits;
         n0 += bits;
     }
     state.count = static_cast<Count>(cursor.count);

@@ -16,16 +16,14 @@ namespace morvane {
 
 namespace detail {
 
-inline constexpr std::uint32_t Primes[max_squares] = {2,  3,  5,  7,  11, 13, 17, 19, 23,
-                                                      29, 31, 37, 41, 43, 47, 53, 59, 61,
-                                                      67, 71, 73, 79, 83, 89, 97};
+inline constexpr std::uint32_t Primes[max_squares] = {
+    2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47, 53, 59, 61, 67, 71, 73, 79, 83, 89, 97};
 
 // The sum of -mu(d') * floor(x / d'^2) over every d' = d * (a product of
 // distinct active primes from index k on, at least one), where mu(d) = sign.
 // The partial sums may leave the signed range near 2^64; the total is C(x),
 // which fits, so the sum is kept modulo 2^64.
-inline std::uint64_t q_sum(std::uint64_t x, int k, int active, std::uint64_t d_squared,
-                           bool plus) {
+inline std::uint64_t q_sum(std::uint64_t x, int k, int active, std::uint64_t d_squared, bool plus) {
     std::uint64_t sum = 0;
     for (int j = k; j < active; ++j) {
         const std::uint64_t s = Squares<std::uint64_t>[j];

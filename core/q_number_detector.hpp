@@ -17,7 +17,7 @@ inline constexpr int max_squares = 25;
 // the active squares at p = 97. The sentinel is 2^32 - 1 in both profiles.
 template <class Count>
 inline constexpr std::array<Count, max_squares + 1> Squares = {
-    4,    9,    25,   49,   121,  169,  289,  361,  529,  841,  961,  1369,       1681,
+    4,    9,    25,   49,   121,  169,  289,  361,  529,  841,  961,  1369, 1681,
     1849, 2209, 2809, 3481, 3721, 4489, 5041, 5329, 6241, 6889, 7921, 9409, 0xFFFFFFFFu};
 
 // Number of leading squares not above p^2: exactly the squares of the primes up
@@ -54,7 +54,8 @@ public:
     // The detector expects n = first, first + 1, ... in turn. A run starts at 1;
     // a window may start later, for checking a window on its own.
     explicit QNumberDetector(std::int32_t p, Count first = 1)
-        : Multiples(Squares<Count>), active_(active_square_count<Count>(p)),
+        : Multiples(Squares<Count>),
+          active_(active_square_count<Count>(p)),
           density_(q_density<Profile>(active_)) {
         if (first > 1) {
             // Least multiple of each square not below first (one division each,

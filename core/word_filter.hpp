@@ -32,8 +32,8 @@ namespace morvane {
 
 struct WordFilter {
     std::int64_t delta_lo, delta_hi;  // delta * 2^32 rounded down and up
-    std::int64_t q_level;  // a Q bound above this marks the word (threshold - a)
-    std::int64_t f_level;  // an F bound below this marks the word (threshold - a)
+    std::int64_t q_level;             // a Q bound above this marks the word (threshold - a)
+    std::int64_t f_level;             // an F bound below this marks the word (threshold - a)
 };
 
 // Sets bit w of marks (zeroed by the caller) for each word w to look at, stores
@@ -48,8 +48,10 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
         std::int64_t q_peak = -WordBounds::none, f_trough = WordBounds::none, b = 0;
         for (int h = 0; h < 4; ++h) {
             const std::int64_t pc = std::popcount((flags[w] >> (16 * h)) & 0xffff);
-            if (pc > 0) q_peak = std::max(q_peak, (b + pc) * unit - filter.delta_lo * (16 * h + pc));
-            if (pc < 16) f_trough = std::min(f_trough, b * unit - filter.delta_hi * (16 * h + 16 - pc));
+            if (pc > 0)
+                q_peak = std::max(q_peak, (b + pc) * unit - filter.delta_lo * (16 * h + pc));
+            if (pc < 16)
+                f_trough = std::min(f_trough, b * unit - filter.delta_hi * (16 * h + 16 - pc));
             b += pc;
         }
         const bool q = start - 64 * wi * filter.delta_lo + q_peak > filter.q_level;
@@ -75,10 +77,10 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
 // extreme is then widened to 2^-32 units. The outward rounding makes these marks
 // a little more generous than the scalar ones, never less.
 [[gnu::target("avx2")]] inline std::uint64_t mark_words_avx2(const std::uint64_t* flags,
-                                                              std::size_t words,
-                                                              const WordFilter& filter,
-                                                              std::uint64_t* marks,
-                                                              std::uint64_t* before) {
+                                                             std::size_t words,
+                                                             const WordFilter& filter,
+                                                             std::uint64_t* marks,
+                                                             std::uint64_t* before) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i nibble = _mm256_set1_epi8(0x0f);
     const __m256i bits_in = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,  //
@@ -86,7 +88,8 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
     const __m256i ones = _mm256_set1_epi8(1);
     const __m256i sixteen = _mm256_set1_epi16(16);
     // 16 h for quarter h of each word, and 16 h + 16.
-    const __m256i at = _mm256_setr_epi16(0, 16, 32, 48, 0, 16, 32, 48, 0, 16, 32, 48, 0, 16, 32, 48);
+    const __m256i at =
+        _mm256_setr_epi16(0, 16, 32, 48, 0, 16, 32, 48, 0, 16, 32, 48, 0, 16, 32, 48);
     const __m256i after = _mm256_add_epi16(at, sixteen);
     const __m256i lowest = _mm256_set1_epi16(-32768), highest = _mm256_set1_epi16(32767);
     // Rotations of the four 16-bit lanes inside each 64-bit lane, by one and two.
@@ -112,8 +115,8 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(flags + w));
         const __m256i low = _mm256_and_si256(v, nibble);
         const __m256i high = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
-        const __m256i bytes = _mm256_add_epi8(_mm256_shuffle_epi8(bits_in, low),
-                                              _mm256_shuffle_epi8(bits_in, high));
+        const __m256i bytes =
+            _mm256_add_epi8(_mm256_shuffle_epi8(bits_in, low), _mm256_shuffle_epi8(bits_in, high));
         const __m256i pc = _mm256_sad_epu8(bytes, zero);             // per word
         const __m256i quarters = _mm256_maddubs_epi16(bytes, ones);  // pc_h per quarter
         // E_h: quarters 0..h of the word added up.
@@ -121,15 +124,16 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
         ends = _mm256_add_epi64(ends, _mm256_slli_epi64(ends, 32));
 
         // Q: E_h - delta (16 h + pc_h), for quarters with Q bits.
-        __m256i q_peak = _mm256_sub_epi16(_mm256_slli_epi16(ends, 8),
-                                          _mm256_mullo_epi16(q_delta, _mm256_add_epi16(at, quarters)));
+        __m256i q_peak =
+            _mm256_sub_epi16(_mm256_slli_epi16(ends, 8),
+                             _mm256_mullo_epi16(q_delta, _mm256_add_epi16(at, quarters)));
         q_peak = _mm256_blendv_epi8(q_peak, lowest, _mm256_cmpeq_epi16(quarters, zero));
         q_peak = _mm256_max_epi16(q_peak, _mm256_shuffle_epi8(q_peak, turn1));
         q_peak = _mm256_max_epi16(q_peak, _mm256_shuffle_epi8(q_peak, turn2));
         // F: B_h - delta (16 h + 16 - pc_h), for quarters with F bits.
-        __m256i f_trough = _mm256_sub_epi16(
-            _mm256_slli_epi16(_mm256_sub_epi16(ends, quarters), 8),
-            _mm256_mullo_epi16(f_delta, _mm256_sub_epi16(after, quarters)));
+        __m256i f_trough =
+            _mm256_sub_epi16(_mm256_slli_epi16(_mm256_sub_epi16(ends, quarters), 8),
+                             _mm256_mullo_epi16(f_delta, _mm256_sub_epi16(after, quarters)));
         f_trough = _mm256_blendv_epi8(f_trough, highest, _mm256_cmpeq_epi16(quarters, sixteen));
         f_trough = _mm256_min_epi16(f_trough, _mm256_shuffle_epi8(f_trough, turn1));
         f_trough = _mm256_min_epi16(f_trough, _mm256_shuffle_epi8(f_trough, turn2));
@@ -137,13 +141,15 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
         // Inclusive prefix sums of the word counts over the four lanes.
         __m256i sum = _mm256_add_epi64(
             pc, _mm256_blend_epi32(_mm256_permute4x64_epi64(pc, 0x90), zero, 0x03));
-        sum = _mm256_add_epi64(
-            sum, _mm256_blend_epi32(_mm256_permute4x64_epi64(sum, 0x40), zero, 0x0f));
+        sum = _mm256_add_epi64(sum,
+                               _mm256_blend_epi32(_mm256_permute4x64_epi64(sum, 0x40), zero, 0x0f));
         const __m256i c = _mm256_add_epi64(carry, _mm256_sub_epi64(sum, pc));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(before + w), c);
         const __m256i start = _mm256_slli_epi64(c, 32);
-        const __m256i q_top = _mm256_add_epi64(_mm256_sub_epi64(start, q_drop), widen_to_units(q_peak));
-        const __m256i f_bottom = _mm256_add_epi64(_mm256_sub_epi64(start, f_drop), widen_to_units(f_trough));
+        const __m256i q_top =
+            _mm256_add_epi64(_mm256_sub_epi64(start, q_drop), widen_to_units(q_peak));
+        const __m256i f_bottom =
+            _mm256_add_epi64(_mm256_sub_epi64(start, f_drop), widen_to_units(f_trough));
         const __m256i hit = _mm256_or_si256(_mm256_cmpgt_epi64(q_top, q_level),
                                             _mm256_cmpgt_epi64(f_level, f_bottom));
         const auto m = static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(hit)));
