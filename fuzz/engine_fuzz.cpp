@@ -17,10 +17,8 @@
 #include <limits>
 #include <string>
 
-#include "fast_scan.hpp"
-#include "plain_scan.hpp"
+#include "memory_records.hpp"
 #include "q_count.hpp"
-#include "record_files.hpp"
 
 namespace {
 
@@ -30,47 +28,14 @@ constexpr std::uint64_t max_window = 20000;
 // Below this nmin the plain scan walks every n from 1.
 constexpr std::uint64_t walk_limit = 100000;
 
-struct Files {
-    std::string q, f;
-    std::uint64_t count = 0;
-};
-
-template <class Profile, class Scan>
-Files write_files(typename Profile::Count N, Scan&& scan) {
-    char* q_bytes = nullptr;
-    char* f_bytes = nullptr;
-    std::size_t q_size = 0, f_size = 0;
-    std::FILE* q = open_memstream(&q_bytes, &q_size);
-    std::FILE* f = open_memstream(&f_bytes, &f_size);
-    if (!q || !f) std::abort();
-    Files out;
-    {
-        RecordFiles<Profile> files(q, f);
-        ScanState<Profile> state;
-        if (!scan(state, files)) std::abort();  // memory streams do not fail
-        if (!files.close_q(N, state.count) || !files.close_f(N, N - state.count)) std::abort();
-        out.count = state.count;
-    }
-    out.q.assign(q_bytes, q_size);
-    out.f.assign(f_bytes, f_size);
-    std::free(q_bytes);
-    std::free(f_bytes);
-    return out;
-}
-
 template <class Profile>
 void compare(int p, typename Profile::Count N, typename Profile::Count nmin) {
     using Count = typename Profile::Count;
     const int active = active_square_count<Count>(p);
-    const Files plain = write_files<Profile>(N, [&](ScanState<Profile>& state, auto& files) {
-        if (nmin <= walk_limit) return plain_scan<Profile>(p, N, nmin, state, files);
-        state.count = Count(count_q_numbers(nmin - 1, active));
-        QNumberDetector<Profile> detector(p, nmin);
-        return plain_window(detector, nmin, N, state, files);
-    });
-    const Files fast = write_files<Profile>(N, [&](ScanState<Profile>& state, auto& files) {
-        return fast_scan<Profile>(p, N, nmin, state, files);
-    });
+    const testing::MemoryRecords plain = testing::plain_reference<Profile>(p, N, nmin, walk_limit);
+    const testing::MemoryRecords fast = testing::fast_records<Profile>(p, N, nmin);
+    // Memory streams do not fail.
+    if (!plain.written || !fast.written) std::abort();
     const bool same = plain.q == fast.q && plain.f == fast.f;
     const bool counted = plain.count == count_q_numbers(N, active);
     if (!same || !counted) {

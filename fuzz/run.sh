@@ -17,7 +17,7 @@ mkdir -p "$out"
 
 # As in every build: no contraction into fused multiply-add, no fast-math.
 flags=(-std=c++20 -O1 -g -ffp-contract=off -fno-fast-math -Wall -Wextra
-       -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I core)
+       -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I core -I tests)
 clang++ "${flags[@]}" fuzz/arguments_fuzz.cpp -o "$out/arguments_fuzz"
 # The engine's inputs are a few integers: tracing comparisons costs about
 # three quarters of its speed and finds nothing that random values do not.

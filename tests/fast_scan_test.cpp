@@ -14,9 +14,15 @@
 #include "q_count.hpp"
 #include "q_sieve.hpp"
 #include "record_files.hpp"
+#include "memory_records.hpp"
 
 namespace morvane {
 namespace {
+
+using testing::MemoryRecords;
+using testing::plain_reference;
+using testing::records_in_memory;
+using testing::fast_records;
 
 // 64-bit counts for walking the detector; its Real is never used there.
 struct WideCounts {
@@ -24,67 +30,32 @@ struct WideCounts {
     using Real = double;
 };
 
-struct Files {
-    std::string q, f;
-    bool operator==(const Files&) const = default;
-};
-
-// Record files written to memory, closed with their summary lines as a run
-// closes them.
-template <class Profile, class Scan>
-Files write_files(typename Profile::Count N, Scan&& scan) {
-    char* q_bytes = nullptr;
-    char* f_bytes = nullptr;
-    std::size_t q_size = 0, f_size = 0;
-    std::FILE* q = open_memstream(&q_bytes, &q_size);
-    std::FILE* f = open_memstream(&f_bytes, &f_size);
-    {
-        RecordFiles<Profile> files(q, f);
-        ScanState<Profile> state;
-        EXPECT_TRUE(scan(state, files));
-        EXPECT_TRUE(files.close_q(N, state.count));
-        EXPECT_TRUE(files.close_f(N, N - state.count));
-    }
-    Files out{std::string(q_bytes, q_size), std::string(f_bytes, f_size)};
-    std::free(q_bytes);
-    std::free(f_bytes);
-    return out;
-}
-
-// Windows starting beyond this are not walked up to; the plain scan starts
-// there from the exact count (itself checked against walking below).
+// Windows starting beyond this are not walked up to.
 constexpr std::uint64_t walk_limit = 200000;
 
 template <class Profile>
-Files plain_files(int p, typename Profile::Count N, typename Profile::Count nmin) {
-    using Count = typename Profile::Count;
-    return write_files<Profile>(N, [&](ScanState<Profile>& state, RecordFiles<Profile>& files) {
-        if (nmin <= walk_limit) return plain_scan<Profile>(p, N, nmin, state, files);
-        state.count = Count(count_q_numbers(nmin - 1, active_square_count<Count>(p)));
-        QNumberDetector<Profile> detector(p, nmin);
-        return plain_window(detector, nmin, N, state, files);
-    });
-}
-
-template <class Profile>
-Files fast_files(int p, typename Profile::Count N, typename Profile::Count nmin) {
-    return write_files<Profile>(N, [&](ScanState<Profile>& state, RecordFiles<Profile>& files) {
-        return fast_scan<Profile>(p, N, nmin, state, files);
-    });
+MemoryRecords plain_files(int p, typename Profile::Count N, typename Profile::Count nmin) {
+    return plain_reference<Profile>(p, N, nmin, walk_limit);
 }
 
 // The engine with blocks where |x| reaches `reach` units (2^-32) evaluated at
 // every n: the fallback that no real excess comes near.
 template <class Profile>
-Files fast_files_within(int p, typename Profile::Count N, typename Profile::Count nmin,
-                        std::int64_t reach) {
+MemoryRecords fast_files_within(int p, typename Profile::Count N, typename Profile::Count nmin,
+                                std::int64_t reach) {
     using Count = typename Profile::Count;
-    return write_files<Profile>(N, [&](ScanState<Profile>& state, RecordFiles<Profile>& files) {
+    return records_in_memory<Profile>(N, [&](ScanState<Profile>& state, auto& files) {
         const std::uint64_t first = nmin > 1 ? nmin : 1;
         FastScan<Profile> engine(p, N, reach);
         state.count = Count(count_q_numbers(first - 1, active_square_count<Count>(p)));
         return engine.scan(first, N, state, files);
     });
+}
+
+void same_files(const MemoryRecords& plain, const MemoryRecords& fast) {
+    EXPECT_TRUE(plain.written && fast.written);
+    EXPECT_EQ(plain.q, fast.q);
+    EXPECT_EQ(plain.f, fast.f);
 }
 
 struct Window {
@@ -96,8 +67,9 @@ template <class Profile>
 void expect_same_records(const std::vector<Window>& windows) {
     using Count = typename Profile::Count;
     for (const Window& w : windows) {
-        const Files plain = plain_files<Profile>(w.p, Count(w.N), Count(w.nmin));
-        const Files fast = fast_files<Profile>(w.p, Count(w.N), Count(w.nmin));
+        const MemoryRecords plain = plain_files<Profile>(w.p, Count(w.N), Count(w.nmin));
+        const MemoryRecords fast = fast_records<Profile>(w.p, Count(w.N), Count(w.nmin));
+        ASSERT_TRUE(plain.written && fast.written);
         ASSERT_EQ(plain.q, fast.q) << "p=" << w.p << " N=" << w.N << " nmin=" << w.nmin;
         ASSERT_EQ(plain.f, fast.f) << "p=" << w.p << " N=" << w.N << " nmin=" << w.nmin;
     }
@@ -185,11 +157,11 @@ TEST(FastScan, EveryNBlocksMixWithFilteredOnes) {
     for (int p : {2, 3, 11, 97}) {
         for (std::int64_t reach : {std::int64_t{0}, unit / 2, 2 * unit}) {
             SCOPED_TRACE(::testing::Message() << "p=" << p << " reach=" << reach);
-            EXPECT_EQ(plain_files<NarrowProfile>(p, 150000, 7),
-                      fast_files_within<NarrowProfile>(p, 150000, 7, reach));
+            same_files(plain_files<NarrowProfile>(p, 150000, 7),
+                       fast_files_within<NarrowProfile>(p, 150000, 7, reach));
 #ifdef MORVANE_EXTENDED
-            EXPECT_EQ(plain_files<ExtendedProfile>(p, 150000, 7),
-                      fast_files_within<ExtendedProfile>(p, 150000, 7, reach));
+            same_files(plain_files<ExtendedProfile>(p, 150000, 7),
+                       fast_files_within<ExtendedProfile>(p, 150000, 7, reach));
 #endif
         }
     }
