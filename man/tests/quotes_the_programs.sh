@@ -5,6 +5,7 @@
 #
 # Usage: quotes_the_programs.sh MORVANE PAGE
 set -u
+. "$(dirname "$0")/../../tests/checks.sh"
 absolute() { case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
 morvane=$(absolute "$1")
 page=$(absolute "$2")
@@ -13,19 +14,6 @@ command -v groff >/dev/null || { echo "groff not found: install groff-base"; exi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
-passed=0
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-    description=$1
-    shift
-    if "$@"; then
-        echo "ok: $description"
-        passed=$((passed + 1))
-    else
-        echo "FAILED: $description"
-        failures=$((failures + 1))
-    fi
-}
 
 # The page as plain text, wide enough that no quoted line is broken.
 LC_ALL=C.UTF-8 groff -man -Tutf8 -P-cbou -rLL=200n "$page" > page.txt 2> errors
@@ -86,5 +74,4 @@ check "the example F file of morvane 2 10" is_shown "cat maxdevF_2-1.txt" "$(cat
 check "the example tail of morvane 97 10000000" \
     is_shown "tail -n 2 maxdevF_97-1.txt" "$(tail -n 2 maxdevF_97-1.txt)"
 
-echo "$passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+tally

@@ -5,23 +5,11 @@
 #
 # Usage: install.sh CMAKE BUILD_DIR FULL_BINDIR FULL_MANDIR WITH_MORVANE_L(yes|no)
 set -u
+. "$(dirname "$0")/../../tests/checks.sh"
 cmake=$1 build=$2 bindir=$3 mandir=$4 extended=$5
 
 dest=$(mktemp -d)
 trap 'rm -rf "$dest"' EXIT
-passed=0
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-    description=$1
-    shift
-    if "$@"; then
-        echo "ok: $description"
-        passed=$((passed + 1))
-    else
-        echo "FAILED: $description"
-        failures=$((failures + 1))
-    fi
-}
 quiet() {  # quiet COMMAND...: runs it, fails if it fails or says anything on stderr
     if "$@" > "$dest/out" 2> "$dest/errors" && [ -s "$dest/out" ] && [ ! -s "$dest/errors" ]; then
         return 0
@@ -75,5 +63,4 @@ check "the installed morvane-plot draws" \
     "$bin/morvane-plot" maxdevQ_97-1.txt maxdevF_97-1.txt records.png
 check "a picture" test -s records.png
 
-echo "$passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+tally

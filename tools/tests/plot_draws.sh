@@ -4,6 +4,7 @@
 #
 # Usage: plot_draws.sh MORVANE MORVANE_PLOT PNG_PIXELS_PY
 set -eu
+. "$(dirname "$0")/../../tests/checks.sh"
 absolute() { case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
 morvane=$(absolute "$1")
 plot=$(absolute "$2")
@@ -19,19 +20,6 @@ umask 022
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-passed=0
-failures=0
-check() {  # check DESCRIPTION COMMAND...: counts a failure, goes on
-    description=$1
-    shift
-    if "$@"; then
-        echo "ok: $description"
-        passed=$((passed + 1))
-    else
-        echo "FAILED: $description"
-        failures=$((failures + 1))
-    fi
-}
 is() { [ "$1" = "$2" ] || { echo "  got '$1', expected '$2'"; return 1; }; }
 above() { [ "$1" -gt "$2" ] || { echo "  got $1, expected more than $2"; return 1; }; }
 below() { [ "$1" -lt "$2" ] || { echo "  got $1, expected less than $2"; return 1; }; }
@@ -113,5 +101,4 @@ check "64-bit counts: status 0, nothing on standard error" is "$(cat errors)" ""
 check "64-bit counts: N in full in the title" is "$(title maxdevQ_3-1000.txt maxdevF_3-1000.txt)" \
     "Records of the Q-excess and the F-excess: p = 3, N = 18446744073709551615, nmin = 1000"
 
-echo "$passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+tally
