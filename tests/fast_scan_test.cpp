@@ -151,6 +151,22 @@ TEST(FastScan, EveryStartNearTheBeginning) {
 #endif
 }
 
+// Windows starting at 3 * 2^k hold records that only the rounding of delta * n
+// decides: the computed excess beats the running maximum where the exact one
+// does not. A filter without the rounding margin loses them (the fuzz target
+// found the first, at p = 3 and nmin = 3 * 2^24).
+TEST(FastScan, RecordsDecidedByTheRoundingOfDeltaN) {
+    std::vector<Window> narrow, extended;
+    for (int p : {3, 4, 5}) {
+        for (int k = 22; k <= 30; ++k) narrow.push_back({p, (3ull << k) + 1000, 3ull << k});
+        for (int k = 34; k <= 62; k += 4) extended.push_back({p, (3ull << k) + 2000, 3ull << k});
+    }
+    expect_same_records<NarrowProfile>(narrow);
+#ifdef MORVANE_EXTENDED
+    expect_same_records<ExtendedProfile>(extended);
+#endif
+}
+
 // Blocks evaluated at every n, alone (reach 0) and mixed with filtered ones
 // (|x| of a few units comes and goes): the same files.
 TEST(FastScan, EveryNBlocksMixWithFilteredOnes) {
