@@ -14,8 +14,8 @@
 // excess at the word's Q-numbers and at its F-numbers (excess_bounds.hpp) are
 // compared with thresholds derived from the running extremes: first from the
 // popcounts of its quarters (word_filter.hpp), then exactly per byte, then per
-// bit. Only the n that
-// pass are computed in Real, in order, exactly as the plain scan computes them.
+// bit. Only the n that pass are computed in Real, in order, exactly as the plain
+// scan computes them.
 //
 // How far e(n) may lie from x(n):
 //   - fl(delta * n) is off by at most half an ulp of delta * n. With
