@@ -18,6 +18,10 @@ namespace morvane {
 enum class ScanEngine { fast, plain };
 
 namespace detail {
+// The one message without a newline.
+inline void report_uncreatable(const std::string& name) {
+    std::printf("The file %s could not be created for writing. Aborting program.", name.c_str());
+}
 inline void report_unwritable(const std::string& name) {
     std::printf("Error: could not write the file %s\n", name.c_str());
 }
@@ -27,18 +31,15 @@ template <class Profile>
 int ExcessScan(const RunParameters<Profile>& run, ScanEngine engine = ScanEngine::fast) {
     const std::string q_name = record_file_name('Q', run.p_text, run.nmin);
     const std::string f_name = record_file_name('F', run.p_text, run.nmin);
-    // The message about a file that cannot be created has no newline.
     std::FILE* q = std::fopen(q_name.c_str(), "w");
     if (!q) {
-        std::printf("The file %s could not be created for writing. Aborting program.",
-                    q_name.c_str());
+        detail::report_uncreatable(q_name);
         return 1;
     }
     std::FILE* f = std::fopen(f_name.c_str(), "w");
     if (!f) {
         std::fclose(q);  // stays behind, empty
-        std::printf("The file %s could not be created for writing. Aborting program.",
-                    f_name.c_str());
+        detail::report_uncreatable(f_name);
         return 1;
     }
     RecordFiles<Profile> files(q, f);
