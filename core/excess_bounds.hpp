@@ -16,10 +16,9 @@
 #include <functional>
 #include <vector>
 
-namespace morvane {
+#include "fixed_point.hpp"
 
-inline constexpr int unit_bits = 32;
-inline constexpr std::int64_t unit = std::int64_t{1} << unit_bits;
+namespace morvane {
 
 class WordBounds {
 public:

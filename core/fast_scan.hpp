@@ -1,37 +1,22 @@
 // The fast scan: the same records as the plain scan, with per-n arithmetic only
 // where a record is possible.
 //
-// The Q flags come from a segmented sieve, 64 n to a word. The computed excess
-// at n is e(n) = C(n) - fl(delta * n), in the profile's Real. Most n cannot
-// beat the running extreme, and that is decided without floating point, on the
-// exact excess x(n) = C(n) - delta * n kept in fixed point:
+// The Q flags come from a segmented sieve, 64 n to a word. Most n cannot beat
+// the running extreme, and that is decided without the profile's arithmetic, on
+// x(n) = C(n) - delta * n kept in fixed point:
 //
-//   delta = D / 2^S exactly (D the significand of delta), so
-//   X(n) = C(n) * 2^S - D * n is x(n) * 2^S, an integer. It is kept modulo 2^128:
-//   C(n) * 2^S alone may not fit, but X(n) itself is tiny and comes out exact.
+//   delta * 2^S is taken as an integer D (the profile's density gives D and S;
+//   for a floating-point delta it is delta's significand, exact), so
+//   X(n) = C(n) * 2^S - D * n approximates x(n) * 2^S. It is kept modulo 2^128:
+//   C(n) * 2^S alone may not fit, but X(n) itself is small and comes out whole.
 //
 // Per word, X at the word's start is cut to units of 2^-32, and bounds on the
 // excess at the word's Q-numbers and at its F-numbers (excess_bounds.hpp) are
 // compared with thresholds derived from the running extremes: first from the
 // popcounts of its quarters (word_filter.hpp), then exactly per byte, then per
-// bit. Only the n that pass are computed in Real, in order, exactly as the plain
-// scan computes them.
-//
-// How far e(n) may lie from x(n):
-//   - fl(delta * n) is off by at most half an ulp of delta * n. With
-//     delta < 2^E and n <= last, delta * n < 2^(E + bitlen(last)), so the error
-//     is at most 2^(E + bitlen(last) - precision - 1): 2^-23 in binary64 below
-//     2^32, but up to 2^-2 in the extended format near 2^64. The margin scales
-//     with the window's last n.
-//   - C(n) - fl(delta * n) is exact: both are multiples of the ulp of
-//     fl(delta * n) (C(n) is an integer and that ulp is at most 1), and their
-//     difference is far smaller than 2^precision such ulps. One unit of 2^-32 is
-//     allowed for it all the same.
-//   - Cutting X to units of 2^-32 loses less than one unit; delta * 2^32 is
-//     taken as floor or ceiling, whichever keeps each bound on its safe side.
-// When delta has so few significant bits that all of this is exact (p = 2,
-// delta = 1/4), the margin is zero: there every Q-excess is exactly 0 and ties
-// the running maximum, and any margin would send every Q-number to the slow path.
+// bit. Only the n that pass are computed by the profile's density, in order,
+// exactly as the plain scan computes them. How far that excess may lie from the
+// fixed point is the density's slack (float_density.hpp, exact_density.hpp).
 //
 // The thresholds only move inwards as records are written (maxQ rises, minE
 // falls), so a bit that fails a threshold at any moment could never have passed
@@ -41,14 +26,13 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cmath>
 #include <cstdint>
-#include <limits>
 #include <numeric>
 #include <vector>
 
 #include "cpu_level.hpp"
 #include "excess_bounds.hpp"
+#include "fixed_point.hpp"
 #include "q_count.hpp"
 #include "q_number_detector.hpp"
 #include "q_sieve.hpp"
@@ -62,6 +46,7 @@ class FastScan {
 public:
     using Count = typename Profile::Count;
     using Real = typename Profile::Real;
+    using Density = typename Profile::Density;
 
     // n per sieve block: 4 KiB of flags, which stays in the first-level cache.
     static constexpr std::uint64_t block_bits = 32768;
@@ -72,8 +57,8 @@ public:
              std::int64_t x_reach = std::int64_t{1} << (20 + unit_bits))
         : x_limit_(x_reach),
           active_(active_square_count<Count>(p)),
-          delta_(q_density<Profile>(active_)),  // in [1/4, 1/2): see scale
-          fixed_(delta_, last),
+          density_(active_),
+          fixed_(density_.fixed(last)),
           bounds_(fixed_.delta_lo, fixed_.delta_hi) {}
 
     // Scans n = first..last (1 <= first <= last, last no more than at
@@ -92,38 +77,9 @@ public:
     }
 
 private:
-    // delta in fixed point, and the margins of the filters for a scan to `last`.
-    static constexpr int precision = std::numeric_limits<Real>::digits;
-    // 1/4 <= delta < 1/2 for every p (delta is about 0.39 at p = 97), so delta
-    // is its significand over 2^(precision + 1): 2^54 in binary64, 2^65 in the
-    // extended format. From X to units of 2^-32 is then a fixed shift.
-    static constexpr int scale = precision + 1;
+    // X to units of 2^-32 is a fixed shift.
+    static constexpr int scale = Density::scale;
     static constexpr int shift = scale - unit_bits;
-
-    struct FixedPoint {
-        std::uint64_t significand;        // delta = significand / 2^scale exactly
-        std::int64_t delta_lo, delta_hi;  // delta * 2^32 rounded down and up
-        std::int64_t slack;               // units by which e may exceed the bounds; 0 if exact
-
-        FixedPoint(Real delta, std::uint64_t last) {
-            constexpr int exponent = -1;  // delta = fraction * 2^-1, fraction in [1/2, 1)
-            significand = static_cast<std::uint64_t>(std::ldexp(delta, scale));
-            const std::uint64_t cut = significand & ((std::uint64_t{1} << shift) - 1);
-            delta_lo = static_cast<std::int64_t>(significand >> shift);
-            delta_hi = delta_lo + (cut != 0);
-            // delta * n is exact for every n <= last when the odd part of the
-            // significand times n fits the precision.
-            const std::uint64_t odd = significand >> std::countr_zero(significand);
-            const int last_bits = std::bit_width(last);
-            const bool products_exact = odd == 1 || std::bit_width(odd) + last_bits <= precision;
-            if (products_exact && cut == 0) {
-                slack = 0;
-            } else {
-                const int half_ulp = exponent + last_bits - precision - 1 + unit_bits;
-                slack = (half_ulp < 0 ? 1 : std::int64_t{1} << half_ulp) + 2;
-            }
-        }
-    };
 
     // What the word loop carries besides the scan state: the count before the
     // current word and the two thresholds.
@@ -174,14 +130,11 @@ private:
     // A Q bit passes when its bound exceeds q_threshold(maxQ), an F bit when its
     // bound is below f_threshold(minE) (bounds relative to x at the word's start,
     // in units rounded down, hence the unit in the slack).
-    std::int64_t q_threshold(Real maxQ) const {
-        const Real scaled = std::floor(std::ldexp(maxQ, unit_bits));
-        // Lowering a threshold only lets more bits through.
-        return scaled > Real(limit) ? limit : static_cast<std::int64_t>(scaled) - fixed_.slack;
+    std::int64_t q_threshold(const Real& maxQ) const {
+        return Density::units_floor(maxQ) - fixed_.slack;
     }
-    std::int64_t f_threshold(Real minE) const {
-        const Real scaled = std::ceil(std::ldexp(minE, unit_bits));
-        return scaled < Real(-limit) ? -limit : static_cast<std::int64_t>(scaled) + fixed_.slack;
+    std::int64_t f_threshold(const Real& minE) const {
+        return Density::units_ceil(minE) + fixed_.slack;
     }
 
     // For p < 11, one period of the flags in words, from `first` on.
@@ -196,15 +149,12 @@ private:
         return PeriodicWordBounds(flags, fixed_.delta_lo, fixed_.delta_hi);
     }
 
-    // Thresholds and fixed-point sums stay within +-limit. Beyond |x| = 2^20 the
-    // sums could come near it; such blocks (none is known to occur) have every n
-    // evaluated instead.
-    static constexpr std::int64_t limit = std::int64_t{1} << 60;
-
+    // Beyond |x| = 2^20 the fixed-point sums could come near unit_limit; such
+    // blocks (none is known to occur) have every n evaluated instead.
     std::int64_t x_limit_;
     int active_;
-    Real delta_;
-    FixedPoint fixed_;
+    Density density_;
+    FixedDelta fixed_;
     WordBounds bounds_;
 };
 
@@ -227,16 +177,12 @@ inline bool FastScan<Profile>::settle_word(Cursor& cursor, ScanState<Profile>& s
                     ? bounds_.f_bits_below(not_f, cursor.tf - word.x)
                     : 0;
     }
-    // The exact evaluation, as the plain scan does it: Q bits and F bits each in
-    // increasing n (they go to different files).
-    auto excess = [&](std::uint64_t n, std::uint64_t c) {
-        const Real expected = delta_ * static_cast<Real>(static_cast<Count>(n));
-        return static_cast<Real>(static_cast<Count>(c)) - expected;
-    };
+    // The evaluation in the profile's arithmetic, as the plain scan does it: Q
+    // bits and F bits each in increasing n (they go to different files).
     for (; q_try; q_try &= q_try - 1) {
         const int i = std::countr_zero(q_try);
         const std::uint64_t c = cursor.count + std::popcount(q & (~0ull >> (63 - i)));  // bits 0..i
-        const Real e = excess(base_n + i, c);
+        const Real e = density_.excess(base_n + i, c);
         if (e > state.maxQ) {
             state.maxQ = e;
             cursor.tq = q_threshold(e);
@@ -246,7 +192,7 @@ inline bool FastScan<Profile>::settle_word(Cursor& cursor, ScanState<Profile>& s
     for (; f_try; f_try &= f_try - 1) {
         const int i = std::countr_zero(f_try);
         const std::uint64_t c = cursor.count + std::popcount(q & ((1ull << i) - 1));  // below i
-        const Real e = excess(base_n + i, c);
+        const Real e = density_.excess(base_n + i, c);
         if (e < state.minE) {
             state.minE = e;
             cursor.tf = f_threshold(e);

@@ -14,19 +14,17 @@ template <class Profile, class Sink>
 bool plain_window(QNumberDetector<Profile>& detector, typename Profile::Count first,
                   typename Profile::Count last, ScanState<Profile>& state, Sink& sink) {
     using Real = typename Profile::Real;
-    const Real delta = detector.density();
+    const typename Profile::Density density(detector.active_count());
     for (auto n = first;; ++n) {
-        // Two roundings, never fused: the product, then the difference.
-        const Real expected = delta * static_cast<Real>(n);
         if (detector.classify(n)) {
             ++state.count;
-            const Real e = static_cast<Real>(state.count) - expected;
+            const Real e = density.excess(n, state.count);
             if (e > state.maxQ) {
                 state.maxQ = e;
                 if (!sink.q_record(n, state.count, e)) return false;
             }
         } else {
-            const Real e = static_cast<Real>(state.count) - expected;
+            const Real e = density.excess(n, state.count);
             if (e < state.minE) {
                 state.minE = e;
                 if (!sink.f_record(n, n - state.count, e)) return false;

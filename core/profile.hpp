@@ -1,20 +1,25 @@
-// The two numeric profiles of the experiment.
+// The numeric profiles of the experiment.
 //
 // Everything in core/ is written once over a profile: `Count` holds n, N, nmin,
-// the Q count and the sieve's multiples; `Real` holds the density, the expected
-// counts and the excesses. The narrow profile is morvane's, the extended one
-// morvane-l's.
+// the Q count and the sieve's multiples; `Real` holds the excesses, as the
+// profile's `Density` computes them from n and C(n). The narrow profile is
+// morvane's, the extended one morvane-l's; the exact one, morvane-x's, is in
+// exact_density.hpp, apart from these two, since it needs a big-integer library.
 #pragma once
 
 #include <cstdint>
 #include <limits>
 
+#include "float_density.hpp"
+
 namespace morvane {
 
 struct NarrowProfile {
     using Count = std::uint32_t;
-    using Real = double;
-    // Counts go to printf as this type, with the conversion in the formats below.
+    using Density = FloatDensity<double>;
+    using Real = Density::Real;
+    // Counts go to printf as this type, with the conversion in the formats below;
+    // the excess as Density::Printed.
     using Printed = unsigned;
     static constexpr const char* record_format = "%u %u %.12f\n";
     static constexpr const char* summary_format = "%u %u\n";
@@ -22,7 +27,8 @@ struct NarrowProfile {
 
 struct ExtendedProfile {
     using Count = std::uint64_t;
-    using Real = long double;
+    using Density = FloatDensity<long double>;
+    using Real = Density::Real;
     using Printed = unsigned long long;
     static constexpr const char* record_format = "%llu %llu %.12f\n";
     static constexpr const char* summary_format = "%llu %llu\n";

@@ -2,6 +2,8 @@
 // file) or of the F-excess (F file), then a summary line.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -28,17 +30,10 @@ public:
 
     RecordFiles(std::FILE* q, std::FILE* f) : q_(q), f_(f) {}
 
-    // The excess is printed as binary64; an F record shows the negated rounded
-    // value, so a tiny positive excess in Real still prints as that rounding.
-    bool q_record(Count n, Count count, Real e) {
-        return note(std::fprintf(q_, Profile::record_format, Printed(n), Printed(count),
-                                 static_cast<double>(e)) >= 0,
-                    'Q');
-    }
-    bool f_record(Count n, Count f_count, Real e) {
-        return note(std::fprintf(f_, Profile::record_format, Printed(n), Printed(f_count),
-                                 -static_cast<double>(e)) >= 0,
-                    'F');
+    // An F record shows the F-excess, the negated excess.
+    bool q_record(Count n, Count count, const Real& e) { return note(line(q_, n, count, e), 'Q'); }
+    bool f_record(Count n, Count f_count, const Real& e) {
+        return note(line(f_, n, f_count, -e), 'F');
     }
 
     // The kind letter of the file whose record line failed, or 0.
@@ -61,6 +56,18 @@ public:
     ~RecordFiles() { abandon(); }
 
 private:
+    // What printf receives for the excess: a binary64 value for %.12f, or the
+    // text of the exact profile's decimals for %s.
+    static double printf_value(double e) { return e; }
+    template <std::size_t Size>
+    static const char* printf_value(const std::array<char, Size>& text) {
+        return text.data();
+    }
+    static bool line(std::FILE* s, Count n, Count count, const Real& e) {
+        return std::fprintf(s, Profile::record_format, Printed(n), Printed(count),
+                            printf_value(Profile::Density::printed(e))) >= 0;
+    }
+
     bool note(bool ok, char kind) {
         if (!ok && !failed_kind_) failed_kind_ = kind;
         return ok;

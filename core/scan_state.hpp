@@ -10,10 +10,8 @@ struct ScanState {
     using Count = typename Profile::Count;
     using Real = typename Profile::Real;
     Count count = 0;
-    // The first Q record needs an excess above -1e-12, so that an excess of zero,
-    // or one below zero by rounding only, is recorded. The binary64 constant is
-    // widened exactly in the extended profile.
-    Real maxQ = static_cast<Real>(-1e-12);
+    // Highest Q-excess so far, or the threshold a first Q record must pass.
+    Real maxQ = Profile::Density::q_start();
     // Lowest count - delta*n at an F-number so far: minus the highest F-excess.
     Real minE = 0;
 };

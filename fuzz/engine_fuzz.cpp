@@ -1,6 +1,6 @@
 // Fuzz target: the fast engine against the plain scan.
 //
-// The input picks the profile, p from 2 to 97, nmin anywhere in the profile's
+// The input picks the profile (narrow, extended or exact), p from 2 to 97, nmin anywhere in the profile's
 // count range (near the start, at its end, just below a power of two, or
 // anywhere) and a window of at most 20000 n from nmin on. Both engines write
 // their record files to memory, closed with their summary lines, and the bytes
@@ -16,7 +16,9 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <type_traits>
 
+#include "exact_density.hpp"
 #include "memory_records.hpp"
 #include "q_count.hpp"
 
@@ -27,6 +29,13 @@ using namespace morvane;
 constexpr std::uint64_t max_window = 20000;
 // Below this nmin the plain scan walks every n from 1.
 constexpr std::uint64_t walk_limit = 100000;
+
+template <class Profile>
+const char* program_name() {
+    if constexpr (std::is_same_v<Profile, NarrowProfile>) return "morvane";
+    if constexpr (std::is_same_v<Profile, ExtendedProfile>) return "morvane-l";
+    return "morvane-x";
+}
 
 template <class Profile>
 void compare(int p, typename Profile::Count N, typename Profile::Count nmin) {
@@ -40,7 +49,7 @@ void compare(int p, typename Profile::Count N, typename Profile::Count nmin) {
     const bool counted = plain.count == count_q_numbers(N, active);
     if (!same || !counted) {
         std::fprintf(stderr, "MISMATCH (%s): p=%d N=%llu nmin=%llu\n",
-                     sizeof(Count) == 4 ? "morvane" : "morvane-l", p,
+                     program_name<Profile>(), p,
                      static_cast<unsigned long long>(N), static_cast<unsigned long long>(nmin));
         if (!counted) std::fprintf(stderr, "C(N): walked %llu, counted %llu\n",
                                    static_cast<unsigned long long>(plain.count),
@@ -85,7 +94,16 @@ void run(FuzzedDataProvider& input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
-    if (input.ConsumeBool()) run<ExtendedProfile>(input);
-    else run<NarrowProfile>(input);
+    switch (input.ConsumeIntegralInRange<int>(0, 2)) {
+        case 0:
+            run<NarrowProfile>(input);
+            break;
+        case 1:
+            run<ExtendedProfile>(input);
+            break;
+        default:
+            run<ExactProfile>(input);
+            break;
+    }
     return 0;
 }

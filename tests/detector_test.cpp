@@ -107,16 +107,16 @@ TEST(Detector, ActiveSquares) {
 }
 
 TEST(Detector, Density) {
-    EXPECT_EQ(QNumberDetector<NarrowProfile>(2).density(), 0.25);
-    const double third = QNumberDetector<NarrowProfile>(3).density();
+    EXPECT_EQ(NarrowProfile::Density(1).delta(), 0.25);
+    const double third = NarrowProfile::Density(2).delta();
     EXPECT_GT(third, 1.0 / 3);  // slightly above: it decides records at p = 3
     EXPECT_LT(third, 1.0 / 3 + 1e-15);
-    const double all = QNumberDetector<NarrowProfile>(97).density();
+    const double all = NarrowProfile::Density(25).delta();
     EXPECT_GT(all, 0.390);
     EXPECT_LT(all, 0.392);
 #ifdef MORVANE_EXTENDED
-    EXPECT_EQ(QNumberDetector<ExtendedProfile>(2).density(), 0.25L);
-    const long double third_l = QNumberDetector<ExtendedProfile>(3).density();
+    EXPECT_EQ(ExtendedProfile::Density(1).delta(), 0.25L);
+    const long double third_l = ExtendedProfile::Density(2).delta();
     EXPECT_GT(third_l, 1.0L / 3);
     EXPECT_LT(third_l, 1.0L / 3 + 1e-15L);
 #endif
@@ -127,9 +127,8 @@ TEST(Detector, Density) {
 // when they are fused into one rounding. This file is built with the project's
 // flags, so it fails where contraction has crept in.
 TEST(Detector, ProductAndDifferenceRoundSeparately) {
-    const QNumberDetector<NarrowProfile> detector(3);
     volatile double n = 12, count = 4;  // not folded at compile time
-    const double delta = detector.density();
+    const double delta = NarrowProfile::Density(2).delta();
     const double expected = delta * n;
     const double e = count - expected;
     EXPECT_EQ(e, 0.0);

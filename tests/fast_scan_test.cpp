@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#ifdef MORVANE_EXACT
+#include "exact_density.hpp"
+#endif
 #include "fast_scan.hpp"
 #include "plain_scan.hpp"
 #include "q_count.hpp"
@@ -139,6 +142,64 @@ TEST(FastScan, SameRecordFilesAsThePlainScanExtended) {
 }
 #endif
 
+#ifdef MORVANE_EXACT
+// The exact excess: the drawn windows of the 64-bit range, and more at the
+// places where the other profiles' delta * n has drifted furthest from the
+// truth (2^32, 10^12, 10^15, 10^18 and the top), for every p.
+TEST(FastScan, SameRecordFilesAsThePlainScanExact) {
+    auto windows = drawn_windows(64, 20261210);
+    std::mt19937_64 random(20261211);
+    for (const std::uint64_t start :
+         {0xFFFFFFFFull - 20000, 1000000000000ull, 1000000000000000ull, 1000000000000000000ull,
+          ~0ull - 30000})
+        for (int p = 2; p <= 97; p += 1 + int(random() % 5))
+            windows.push_back({p, start + 20000 + random() % 10000, start + random() % 1000});
+    ASSERT_GE(windows.size(), 700u);
+    expect_same_records<ExactProfile>(windows);
+}
+
+// x(n + 36) = x(n) exactly for p = 3: no window holds a record past its first
+// 36 n, and windows in the same place of the period, however far apart, write
+// the same excesses.
+TEST(FastScan, ExactExcessRepeatsEvery36ForPThree) {
+    // Each record line as its n and its excess text; summary lines left out.
+    struct Record {
+        std::uint64_t n;
+        std::string excess;
+    };
+    auto records = [](const std::string& file) {
+        std::vector<Record> out;
+        std::size_t at = 0;
+        for (std::size_t end; (end = file.find('\n', at)) != std::string::npos; at = end + 1) {
+            const std::string line = file.substr(at, end - at);
+            const auto last_space = line.rfind(' ');
+            if (line.find(' ') != last_space)
+                out.push_back({std::stoull(line), line.substr(last_space + 1)});
+        }
+        return out;
+    };
+    std::mt19937_64 random(36);
+    for (int k = 0; k < 60; ++k) {
+        const std::uint64_t nmin = 37 + random() % (~0ull - 100000);
+        const std::uint64_t near = 36 + nmin % 36;  // the same place in the period
+        const std::uint64_t length = 36 + random() % 50000;
+        SCOPED_TRACE(::testing::Message() << "nmin=" << nmin << " length=" << length);
+        const MemoryRecords far_out = fast_records<ExactProfile>(3, nmin + length, nmin);
+        const MemoryRecords start = fast_records<ExactProfile>(3, near + length, near);
+        for (auto [far_file, near_file] : {std::pair{&far_out.q, &start.q}, {&far_out.f, &start.f}}) {
+            const auto far_records = records(*far_file), near_records = records(*near_file);
+            ASSERT_EQ(far_records.size(), near_records.size());
+            ASSERT_FALSE(far_records.empty());
+            for (std::size_t i = 0; i < far_records.size(); ++i) {
+                EXPECT_LT(far_records[i].n, nmin + 36);
+                EXPECT_EQ(far_records[i].n - nmin, near_records[i].n - near);
+                EXPECT_EQ(far_records[i].excess, near_records[i].excess);
+            }
+        }
+    }
+}
+#endif
+
 // A window is cut into blocks and words; it must not matter where a window of
 // the same run starts inside them. Every nmin from 1 to 200 for tie-heavy p.
 TEST(FastScan, EveryStartNearTheBeginning) {
@@ -148,6 +209,9 @@ TEST(FastScan, EveryStartNearTheBeginning) {
     expect_same_records<NarrowProfile>(windows);
 #ifdef MORVANE_EXTENDED
     expect_same_records<ExtendedProfile>(windows);
+#endif
+#ifdef MORVANE_EXACT
+    expect_same_records<ExactProfile>(windows);
 #endif
 }
 
@@ -165,6 +229,10 @@ TEST(FastScan, RecordsDecidedByTheRoundingOfDeltaN) {
 #ifdef MORVANE_EXTENDED
     expect_same_records<ExtendedProfile>(extended);
 #endif
+#ifdef MORVANE_EXACT
+    // Exactly, these are windows of ties and near-ties of the running extremes.
+    expect_same_records<ExactProfile>(extended);
+#endif
 }
 
 // Blocks evaluated at every n, alone (reach 0) and mixed with filtered ones
@@ -178,6 +246,10 @@ TEST(FastScan, EveryNBlocksMixWithFilteredOnes) {
 #ifdef MORVANE_EXTENDED
             same_files(plain_files<ExtendedProfile>(p, 150000, 7),
                        fast_files_within<ExtendedProfile>(p, 150000, 7, reach));
+#endif
+#ifdef MORVANE_EXACT
+            same_files(plain_files<ExactProfile>(p, 150000, 7),
+                       fast_files_within<ExactProfile>(p, 150000, 7, reach));
 #endif
         }
     }

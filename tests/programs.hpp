@@ -24,11 +24,29 @@ inline const Program narrow{"morvane", MORVANE_PATH, "morvane"};
 #ifdef MORVANE_L_PATH
 inline const Program extended{"morvane_l", MORVANE_L_PATH, "morvane-l"};
 #endif
+#ifdef MORVANE_X_PATH
+inline const Program exact{"morvane_x", MORVANE_X_PATH, "morvane-x"};
+#endif
 
 inline std::vector<Program> all_programs() {
     return {narrow,
 #ifdef MORVANE_L_PATH
-            extended
+            extended,
+#endif
+#ifdef MORVANE_X_PATH
+            exact,
+#endif
+    };
+}
+
+// The programs with 64-bit counts.
+inline std::vector<Program> wide_programs() {
+    return {
+#ifdef MORVANE_L_PATH
+        extended,
+#endif
+#ifdef MORVANE_X_PATH
+        exact,
 #endif
     };
 }
@@ -37,7 +55,7 @@ inline std::string program_name(const ::testing::TestParamInfo<Program>& info) {
     return info.param.name;
 }
 
-// p = 2, N = 10: delta = 0.25 exactly, so both programs write these bytes.
+// p = 2, N = 10: delta = 0.25 exactly, so every program writes these bytes.
 inline const std::string p2_q = "4 1 0.000000000000\n10 2\n";
 inline const std::string p2_f =
     "1 1 0.250000000000\n"

@@ -1,0 +1,66 @@
+// morvane-x against morvane-l: the fast scan of each on the same runs, in one
+// process, best of several alternating runs so that both see the same load.
+// Records go to a sink that only counts them. Also the records each writes,
+// which differ: morvane-x's are the exact excess's.
+//
+//   exact_speed [runs]      (default 5)
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "exact_density.hpp"
+#include "fast_scan.hpp"
+
+namespace {
+
+using namespace morvane;
+
+template <class Profile>
+struct CountingSink {
+    std::uint64_t q = 0, f = 0;
+    bool q_record(typename Profile::Count, typename Profile::Count, const typename Profile::Real&) {
+        return ++q, true;
+    }
+    bool f_record(typename Profile::Count, typename Profile::Count, const typename Profile::Real&) {
+        return ++f, true;
+    }
+};
+
+template <class Profile>
+double seconds(int p, std::uint64_t N, std::uint64_t nmin, CountingSink<Profile>& sink) {
+    ScanState<Profile> state;
+    sink = {};
+    const auto start = std::chrono::steady_clock::now();
+    fast_scan<Profile>(p, N, nmin, state, sink);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void compare(int p, std::uint64_t N, std::uint64_t nmin, int runs) {
+    double extended = 1e300, exact = 1e300;
+    CountingSink<ExtendedProfile> l;
+    CountingSink<ExactProfile> x;
+    for (int r = 0; r < runs; ++r) {
+        extended = std::min(extended, seconds(p, N, nmin, l));
+        exact = std::min(exact, seconds(p, N, nmin, x));
+    }
+    std::printf("p=%-3d nmin=%-17llu N=%-17llu morvane-l %8.3f s  morvane-x %8.3f s  ratio %5.2f"
+                "   records l %llu/%llu x %llu/%llu\n",
+                p, static_cast<unsigned long long>(nmin), static_cast<unsigned long long>(N),
+                extended, exact, exact / extended, static_cast<unsigned long long>(l.q),
+                static_cast<unsigned long long>(l.f), static_cast<unsigned long long>(x.q),
+                static_cast<unsigned long long>(x.f));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
+    compare(97, 1000000000, 1, runs);
+    compare(97, 20000000000, 1, std::max(1, runs / 2));
+    compare(13, 2000000000, 1, runs);
+    compare(97, 1000000000000000 + 2000000000, 1000000000000000, runs);
+    compare(3, 1000000000, 1, runs);
+    compare(2, 1000000000, 1, runs);
+}
