@@ -198,6 +198,49 @@ TEST(FastScan, ExactExcessRepeatsEvery36ForPThree) {
         }
     }
 }
+
+// Records that beat the running extreme by the least step there is, 1/D: the
+// window's own best Q and F excesses, with the extremes started just short of
+// them, so that only the slack of the fixed point lets them through.
+TEST(FastScan, ExactRecordsByTheSmallestMargin) {
+    using Real = ExactProfile::Real;
+    struct Kept {
+        std::vector<std::pair<std::uint64_t, Real>> q, f;
+        bool q_record(std::uint64_t n, std::uint64_t, const Real& e) { return q.push_back({n, e}), true; }
+        bool f_record(std::uint64_t n, std::uint64_t, const Real& e) { return f.push_back({n, e}), true; }
+    };
+    std::mt19937_64 random(1);
+    int compared = 0;
+    for (int k = 0; k < 500; ++k) {
+        const int p = 11 + int(random() % 87);
+        const std::uint64_t first = 1 + (random() >> (random() % 64)), last = first + random() % 40000;
+        if (last < first) continue;
+        const int active = active_square_count<std::uint64_t>(p);
+        const std::uint64_t below = count_q_numbers(first - 1, active);
+        auto run_plain = [&](ScanState<ExactProfile> state, Kept& kept) {
+            state.count = below;
+            QNumberDetector<ExactProfile> detector(p, first);
+            plain_window(detector, first, last, state, kept);
+        };
+        Kept whole;
+        run_plain({}, whole);
+        if (whole.q.empty() || whole.f.empty()) continue;
+        ScanState<ExactProfile> start;
+        start.maxQ = whole.q.back().second - 1;
+        start.minE = whole.f.back().second + 1;
+        Kept plain, fast;
+        run_plain(start, plain);
+        start.count = below;
+        FastScan<ExactProfile>(p, last).scan(first, last, start, fast);
+        SCOPED_TRACE(::testing::Message() << "p=" << p << " first=" << first << " last=" << last);
+        ASSERT_EQ(plain.q.size(), 1u);
+        ASSERT_EQ(plain.f.size(), 1u);
+        EXPECT_EQ(fast.q, plain.q);
+        EXPECT_EQ(fast.f, plain.f);
+        ++compared;
+    }
+    EXPECT_GT(compared, 150);
+}
 #endif
 
 // A window is cut into blocks and words; it must not matter where a window of
