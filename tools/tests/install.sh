@@ -1,12 +1,14 @@
 #!/bin/sh
 # cmake --install puts the programs, morvane-plot and the manual pages in
-# place, and what it installed works: man finds every page, morvane-l's page
-# shows morvane's, and the installed commands run an experiment and draw it.
+# place, and what it installed works: man finds every page, morvane-l's and
+# morvane-x's pages show morvane's, and the installed commands run an
+# experiment and draw it.
 #
 # Usage: install.sh CMAKE BUILD_DIR FULL_BINDIR FULL_MANDIR WITH_MORVANE_L(yes|no)
+#                   WITH_MORVANE_X(yes|no)
 set -u
 . "$(dirname "$0")/../../tests/checks.sh"
-cmake=$1 build=$2 bindir=$3 mandir=$4 extended=$5
+cmake=$1 build=$2 bindir=$3 mandir=$4 extended=$5 exact=$6
 
 dest=$(mktemp -d)
 trap 'rm -rf "$dest"' EXIT
@@ -36,6 +38,11 @@ else
     check "no morvane-l(1) where it is not built" test ! -e "$man/man1/morvane-l.1"
     pages="morvane morvane-plot"
 fi
+if [ "$exact" = yes ]; then
+    check "morvane-x in $bindir" test -x "$bin/morvane-x"
+    check "morvane-x(1) in $mandir/man1" test -f "$man/man1/morvane-x.1"
+    pages="$pages morvane-x"
+fi
 
 if command -v man >/dev/null; then
     for page in $pages; do
@@ -45,6 +52,10 @@ if command -v man >/dev/null; then
     if [ "$extended" = yes ]; then
         LC_ALL=C.UTF-8 MANWIDTH=80 man -E UTF-8 -M "$man" morvane-l > "$dest/page" 2>&1
         check "morvane-l's page is morvane's" grep -q '^MORVANE(1)' "$dest/page"
+    fi
+    if [ "$exact" = yes ]; then
+        LC_ALL=C.UTF-8 MANWIDTH=80 man -E UTF-8 -M "$man" morvane-x > "$dest/page" 2>&1
+        check "morvane-x's page is morvane's" grep -q '^MORVANE(1)' "$dest/page"
     fi
 else
     echo "man not found: install man-db"
@@ -58,6 +69,12 @@ check "the installed morvane runs" "$bin/morvane" 97 100000
 if [ "$extended" = yes ]; then
     mkdir l
     check "the installed morvane-l runs" sh -c "cd l && '$bin/morvane-l' 97 100000"
+fi
+if [ "$exact" = yes ]; then
+    mkdir x
+    check "the installed morvane-x runs" sh -c "cd x && '$bin/morvane-x' 97 100000"
+    check "morvane-plot draws morvane-x's files" \
+        "$bin/morvane-plot" x/maxdevQ_97-1.txt x/maxdevF_97-1.txt x/records.png
 fi
 check "the installed morvane-plot draws" \
     "$bin/morvane-plot" maxdevQ_97-1.txt maxdevF_97-1.txt records.png
