@@ -138,26 +138,27 @@ TEST(MorvaneX, PThreeHasNoRecordAfterTheFirstPeriod) {
 // 469.656250000000, and the last 200001 n of the range hold 66 F records, of
 // which morvane-l finds 27.
 TEST(MorvaneX, FarOutThePrintedExcessIsTheTrueOne) {
-    const auto [q, f] = files_of(exact.path, {"97", "1000000000000200000", "1000000000000000000"},
-                                 "maxdevQ_97-1000000000000000000.txt",
-                                 "maxdevF_97-1000000000000000000.txt");
-    EXPECT_NE(q.find("\n1000000000000100188 390966274600523041 531.864624397832\n"),
-              std::string::npos);
-    const auto [top_q, top_f] = files_of(exact.path, {"97", "-1", "-200001"},
-                                         "maxdevQ_97-18446744073709351615.txt",
-                                         "maxdevF_97-18446744073709351615.txt");
-    EXPECT_EQ(record_ns(top_f).size(), 66u);
+    struct Expected {
+        const char* program;
+        const char* q_record_at_ten_to_18;
+        std::size_t f_records_at_top;
+    };
+    std::vector<Expected> cases = {
+        {exact.path, "1000000000000100188 390966274600523041 531.864624397832", 66}};
 #ifdef MORVANE_L_PATH
-    const auto [l_q, l_f] = files_of(extended.path, {"97", "1000000000000200000", "1000000000000000000"},
-                                     "maxdevQ_97-1000000000000000000.txt",
-                                     "maxdevF_97-1000000000000000000.txt");
-    EXPECT_NE(l_q.find("\n1000000000000100188 390966274600523041 469.656250000000\n"),
-              std::string::npos);
-    const auto [l_top_q, l_top_f] = files_of(extended.path, {"97", "-1", "-200001"},
-                                             "maxdevQ_97-18446744073709351615.txt",
-                                             "maxdevF_97-18446744073709351615.txt");
-    EXPECT_EQ(record_ns(l_top_f).size(), 27u);
+    cases.push_back({extended.path, "1000000000000100188 390966274600523041 469.656250000000", 27});
 #endif
+    for (const Expected& c : cases) {
+        SCOPED_TRACE(c.program);
+        const std::string far = "97-1000000000000000000.txt", top = "97-18446744073709351615.txt";
+        const auto far_files = files_of(c.program, {"97", "1000000000000200000", "1000000000000000000"},
+                                        "maxdevQ_" + far, "maxdevF_" + far);
+        EXPECT_NE(far_files.first.find(std::string("\n") + c.q_record_at_ten_to_18 + "\n"),
+                  std::string::npos);
+        const auto top_files = files_of(c.program, {"97", "-1", "-200001"}, "maxdevQ_" + top,
+                                        "maxdevF_" + top);
+        EXPECT_EQ(record_ns(top_files.second).size(), c.f_records_at_top);
+    }
 }
 #endif
 
