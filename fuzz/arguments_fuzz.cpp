@@ -5,7 +5,7 @@
 // the values must agree: p as atoi and as strtol cut to 32 bits, N and nmin as
 // atoi cut to 32 bits (morvane) and as strtoll in 64 bits (morvane-l). The p text
 // cut is checked against a direct reimplementation, and whole command lines are
-// run through both programs' command-line logic, whose message must be the one
+// run through every program's command-line logic, whose message must be the one
 // predicted from the C library's values.
 //
 // The working folder is removed at start-up, so no record file can ever be
@@ -24,10 +24,12 @@
 
 #include "command_line.hpp"
 #include "decimal.hpp"
+#include "exact_density.hpp"
 #include "profile.hpp"
 
 namespace {
 
+using morvane::ExactProfile;
 using morvane::ExtendedProfile;
 using morvane::NarrowProfile;
 
@@ -181,5 +183,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static CapturedStdout capture;
     check_command_line<NarrowProfile>(args, capture);
     check_command_line<ExtendedProfile>(args, capture);
+    check_command_line<ExactProfile>(args, capture);
     return 0;
 }
