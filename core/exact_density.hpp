@@ -118,6 +118,20 @@ public:
         return text;
     }
 
+    // The Q flags repeat with period P = prod q^2 over the active primes, and a
+    // period holds P - prod (q^2 - 1) = delta * P Q-numbers, so
+    // x(n + P) = x(n) + delta * P - delta * P = x(n) exactly. Returns P where it
+    // fits 64 bits (p up to 23: P = 223092870^2, about 5e16), else 0.
+    static std::uint64_t excess_period(int active) {
+        std::uint64_t period = 1;
+        for (int k = 0; k < active; ++k) {
+            const std::uint64_t s = Squares<std::uint64_t>[k];
+            if (period > ~std::uint64_t{0} / s) return 0;
+            period *= s;
+        }
+        return period;
+    }
+
     // x * 2^32 rounded down or up, within +-unit_limit (|x| < 2^25 keeps it far
     // inside).
     static std::int64_t units_floor(const Real& X) {

@@ -60,6 +60,10 @@ public:
 
     static Printed printed(Real e) { return static_cast<double>(e); }
 
+    // The computed excess never repeats exactly: fl(delta * n) drifts from the
+    // true delta * n (0 stands for no period).
+    static constexpr std::uint64_t excess_period(int /*active*/) { return 0; }
+
     // e * 2^32 rounded down or up, within +-unit_limit.
     static std::int64_t units_floor(Real e) { return clamp(std::floor(std::ldexp(e, unit_bits))); }
     static std::int64_t units_ceil(Real e) { return clamp(std::ceil(std::ldexp(e, unit_bits))); }

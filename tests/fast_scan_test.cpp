@@ -158,6 +158,28 @@ TEST(FastScan, SameRecordFilesAsThePlainScanExact) {
     expect_same_records<ExactProfile>(windows);
 }
 
+// The exact excess repeats with period prod q^2, so the run stops scanning one
+// period after nmin and counts the rest: windows just shorter and longer than a
+// period (36 for p = 3, 900 for 5, 44100 for 7, 5336100 for 11), near the
+// start and far out, against the plain scan, which walks all of them.
+TEST(FastScan, ExactRunsStopAfterOnePeriod) {
+    std::vector<Window> windows;
+    for (const std::uint64_t nmin : {1ull, 1000000000000000000ull + 17}) {
+        for (const auto& [p, period] : {std::pair{3, 36ull}, {5, 900ull}, {7, 44100ull}, {11, 5336100ull}}) {
+            for (const std::uint64_t length : {period - 2, period - 1, period, period + 1, 2 * period + 5})
+                windows.push_back({p, nmin + length, nmin});
+            EXPECT_EQ(ExactDensity::excess_period(active_square_count<std::uint64_t>(p)), period);
+        }
+    }
+    // Every place in the period for p = 3: in some window the period's extreme
+    // is met first at its very last n.
+    for (std::uint64_t nmin = 1; nmin <= 36; ++nmin) windows.push_back({3, nmin + 40, nmin});
+    expect_same_records<ExactProfile>(windows);
+    EXPECT_EQ(ExactDensity::excess_period(active_square_count<std::uint64_t>(23)),
+              223092870ull * 223092870ull);
+    EXPECT_EQ(ExactDensity::excess_period(active_square_count<std::uint64_t>(29)), 0u);
+}
+
 // x(n + 36) = x(n) exactly for p = 3: no window holds a record past its first
 // 36 n, and windows in the same place of the period, however far apart, write
 // the same excesses.
