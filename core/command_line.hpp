@@ -52,18 +52,26 @@ const char* argument_error(const RunParameters<Profile>& run) {
     return nullptr;
 }
 
+// The run that the arguments after the program's name ask for (at least p),
+// before the checks. The first argument is cut in place.
 template <class Profile>
-int run_command_line(int argc, char** argv, ScanEngine engine = ScanEngine::fast) {
+RunParameters<Profile> read_arguments(int argc, char** argv) {
     using Count = typename Profile::Count;
-    if (argc < 2) {
-        std::printf("%s\n", usage_text);
-        return 0;
-    }
     RunParameters<Profile> run{};
     run.p = read_p(argv[1]);  // read before the cut: " 7" and "+7" give 7
     run.p_text = cut_p_text(argv[1]);
     run.N = argc > 2 ? read_count<Count>(argv[2]) : Count{900};
     run.nmin = argc > 3 ? read_count<Count>(argv[3]) : Count{1};
+    return run;
+}
+
+template <class Profile>
+int run_command_line(int argc, char** argv, ScanEngine engine = ScanEngine::fast) {
+    if (argc < 2) {
+        std::printf("%s\n", usage_text);
+        return 0;
+    }
+    const RunParameters<Profile> run = read_arguments<Profile>(argc, argv);
     if (const char* error = argument_error(run)) {
         std::printf("%s\n", error);
         return 1;

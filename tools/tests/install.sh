@@ -29,6 +29,9 @@ check "morvane in $bindir" test -x "$bin/morvane"
 check "morvane-plot in $bindir" test -x "$bin/morvane-plot"
 check "morvane(1) in $mandir/man1" test -f "$man/man1/morvane.1"
 check "morvane-plot(1) in $mandir/man1" test -f "$man/man1/morvane-plot.1"
+check "morvane-par and morvane-merge in $bindir" test -x "$bin/morvane-par" -a -x "$bin/morvane-merge"
+check "morvane-par(1) and morvane-merge(1) in $mandir/man1" \
+    test -f "$man/man1/morvane-par.1" -a -f "$man/man1/morvane-merge.1"
 if [ "$extended" = yes ]; then
     check "morvane-l in $bindir" test -x "$bin/morvane-l"
     check "morvane-l(1) in $mandir/man1" test -f "$man/man1/morvane-l.1"
@@ -44,6 +47,7 @@ if [ "$exact" = yes ]; then
     pages="$pages morvane-x"
 fi
 
+pages="$pages morvane-par morvane-merge"
 if command -v man >/dev/null; then
     for page in $pages; do
         check "man finds and renders $page without warnings" \
@@ -78,6 +82,12 @@ if [ "$exact" = yes ]; then
 fi
 check "the installed morvane-plot draws" \
     "$bin/morvane-plot" maxdevQ_97-1.txt maxdevF_97-1.txt records.png
+# morvane-par finds the installed programs beside it: 3 windows, one run's files.
+if command -v parallel >/dev/null; then
+    mkdir par
+    check "the installed morvane-par runs windows and merges them" \
+        sh -c "cd par && '$bin/morvane-par' -w 3 morvane 97 100000 && cmp maxdevQ_97-1.txt ../maxdevQ_97-1.txt && cmp maxdevF_97-1.txt ../maxdevF_97-1.txt"
+fi
 check "a picture" test -s records.png
 
 tally

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Window runs, measured: one run of a program against morvane-par on one job
+# and on every core; the set-up of one window far out (at 10^18); the cost of
+# morvane-merge per record line and per window. Prints the figures; it checks
+# nothing but that the merged files are one run's.
+#
+#   bash bench/par_speed.sh [BUILD_DIR [N]]    (default build, 10^11)
+set -euo pipefail
+build=$(cd "${1:-build}" && pwd)
+N=${2:-100000000000}
+program=morvane-l
+[ -x "$build/$program" ] || program=morvane
+cores=$(nproc)
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+now() { date +%s.%N; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
+# best SECONDS...: the smallest
+best() { printf '%s\n' "$@" | sort -g | head -n 1; }
+
+echo "machine: $cores cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')"
+echo "program: $program 97 $N"
+
+# Best of five, the three ways taken in turn, since the machine may be shared.
+mkdir "$scratch/one"
+ones=() singles=() alls=()
+for _ in 1 2 3 4 5; do
+    t=$(now); (cd "$scratch/one" && "$build/$program" 97 "$N"); ones+=("$(since "$t")")
+    for jobs in 1 "$cores"; do
+        rm -rf "$scratch/par" && mkdir "$scratch/par"
+        t=$(now); (cd "$scratch/par" && "$build/morvane-par" -j "$jobs" "$program" 97 "$N"); par=$(since "$t")
+        cmp -s "$scratch/one/maxdevQ_97-1.txt" "$scratch/par/maxdevQ_97-1.txt" &&
+            cmp -s "$scratch/one/maxdevF_97-1.txt" "$scratch/par/maxdevF_97-1.txt" ||
+            { echo "morvane-par -j $jobs: other files than one run's"; exit 1; }
+        if [ "$jobs" = 1 ]; then singles+=("$par"); else alls+=("$par"); fi
+    done
+done
+one=$(best "${ones[@]}")
+echo "one run:                 $one s (best of 5)"
+for jobs in 1 "$cores"; do
+    if [ "$jobs" = 1 ]; then par=$(best "${singles[@]}"); else par=$(best "${alls[@]}"); fi
+    windows=$("$build/morvane-merge" --plan --head "$jobs" 0 "$program" 97 "$N" | grep -c '^window')
+    windows="$windows windows and a head"
+    echo "morvane-par -j $jobs:        $par s ($windows), one run / this = $(awk -v a="$one" -v b="$par" 'BEGIN { printf "%.2f", a / b }')"
+done
+
+# The set-up of one window at 10^18: a window of 1000 n (whose scan takes
+# about 0.1 microsecond), best of 5, against a run near 1 of the same length.
+if [ "$program" = morvane-l ]; then
+    far=() near=()
+    mkdir "$scratch/w"
+    for _ in 1 2 3 4 5; do
+        t=$(now); (cd "$scratch/w" && "$build/$program" 97 1000000000000000999 1000000000000000000); far+=("$(since "$t")")
+        t=$(now); (cd "$scratch/w" && "$build/$program" 97 1999 1000); near+=("$(since "$t")")
+    done
+    echo "one window at 10^18:     $(best "${far[@]}") s (a window near 1: $(best "${near[@]}") s)"
+fi
+
+# The merge: windows of p = 3, whose F-excess makes many record lines in each
+# window, merged as morvane-par merges them; then the cost per window and per
+# record line from the two.
+fit=()
+for windows in 10 1000; do
+    rm -rf "$scratch/m" && mkdir -p "$scratch/m/w"
+    length=$((200000000 / windows))
+    for ((k = 0; k < windows; k++)); do echo "$((k * length + 1)) $(((k + 1) * length))"; done |
+        (cd "$scratch/m/w" && xargs -P "$cores" -L 1 sh -c "'$build/$program' 3 \"\$2\" \"\$1\"" _)
+    lines=$(cat "$scratch/m/w"/* | wc -l)
+    runs=()
+    for _ in 1 2 3; do
+        t=$(now); (cd "$scratch/m" && "$build/morvane-merge" "$program" w/maxdev*); runs+=("$(since "$t")")
+    done
+    merge=$(best "${runs[@]}")
+    echo "merge of $windows windows:  $lines record lines in $merge s"
+    fit+=("$windows" "$lines" "$merge")
+done
+awk -v w1="${fit[0]}" -v l1="${fit[1]}" -v t1="${fit[2]}" -v w2="${fit[3]}" -v l2="${fit[4]}" -v t2="${fit[5]}" 'BEGIN {
+    line = (t2 - t1 * w2 / w1) / (l2 - l1 * w2 / w1)
+    window = (t1 - line * l1) / w1
+    printf "merge cost:              about %.0f us per window and %.2f us per record line\n", window * 1e6, line * 1e6
+}'
