@@ -1,0 +1,248 @@
+// Reading the record files of window runs: their names, and every line checked
+// against what the program writes, each record's excess recomputed from its n
+// and count in the profile's own arithmetic.
+#pragma once
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "decimal.hpp"
+#include "profile.hpp"
+#include "record_files.hpp"
+#include "scan_state.hpp"
+#include "squares.hpp"
+
+namespace morvane {
+
+// A refusal: the file it concerns (or the output name) and what is wrong.
+struct MergeRefusal : std::runtime_error {
+    MergeRefusal(const std::string& file, const std::string& fault)
+        : std::runtime_error(file + ": " + fault) {}
+};
+
+// The parts of a record file's name, maxdev<kind>_<p text>-<nmin>.txt, read
+// from the last component of a path.
+struct RecordName {
+    char kind;              // 'Q' or 'F'
+    std::string p_text;     // digits only, maybe none
+    std::string nmin_text;  // digits, as the program wrote them
+};
+
+inline std::optional<RecordName> read_record_name(std::string_view path) {
+    const auto slash = path.rfind('/');
+    std::string_view s = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    constexpr std::string_view head = "maxdev", tail = ".txt";
+    if (s.size() < head.size() + 4 + tail.size() || s.substr(0, head.size()) != head ||
+        s.substr(s.size() - tail.size()) != tail)
+        return std::nullopt;
+    s = s.substr(head.size(), s.size() - head.size() - tail.size());
+    if ((s[0] != 'Q' && s[0] != 'F') || s[1] != '_') return std::nullopt;
+    RecordName name{s[0], {}, {}};
+    s.remove_prefix(2);
+    std::size_t i = 0;
+    while (i < s.size() && is_digit(s[i])) ++i;
+    if (i == s.size() || s[i] != '-') return std::nullopt;
+    name.p_text = std::string(s.substr(0, i));
+    name.nmin_text = std::string(s.substr(i + 1));
+    if (name.nmin_text.empty()) return std::nullopt;
+    for (char c : name.nmin_text)
+        if (!is_digit(c)) return std::nullopt;
+    return name;
+}
+
+// A count as the programs print it: decimal digits without a leading zero
+// (except 0 itself), within the profile's count range.
+template <class Count>
+std::optional<Count> read_printed_count(std::string_view s) {
+    if (s.empty() || (s.size() > 1 && s[0] == '0')) return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : s) {
+        if (!is_digit(c)) return std::nullopt;
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    if (value > std::numeric_limits<Count>::max()) return std::nullopt;
+    return static_cast<Count>(value);
+}
+
+// The excess C(n) - delta*n at n, as the program computes it: by the profile's
+// own Density, from n and C(n) alone.
+template <class Profile>
+class RecordExcess {
+public:
+    using Count = typename Profile::Count;
+    using Real = typename Profile::Real;
+    explicit RecordExcess(std::int32_t p) : density_(active_square_count<Count>(p)) {}
+    Real operator()(Count n, Count q_count) const { return density_.excess(n, q_count); }
+
+private:
+    typename Profile::Density density_;
+};
+
+// The record lines the program writes, made by its own RecordFiles into two
+// memory streams: a line read from a file is the program's if and only if it
+// has these bytes.
+template <class Profile>
+class ProgramLines {
+public:
+    using Count = typename Profile::Count;
+    using Real = typename Profile::Real;
+
+    ProgramLines() : q_(open(q_bytes_, q_size_)), f_(open(f_bytes_, f_size_)), files_(q_, f_) {}
+    ~ProgramLines() {
+        files_.abandon();
+        std::free(q_bytes_);
+        std::free(f_bytes_);
+    }
+    ProgramLines(const ProgramLines&) = delete;
+    ProgramLines& operator=(const ProgramLines&) = delete;
+
+    // The Q line at n with C(n) = count, or the F line with n - C(n) = count;
+    // e is the excess at n.
+    std::string_view line(char kind, Count n, Count count, Real e) {
+        std::FILE* s = kind == 'Q' ? q_ : f_;
+        std::rewind(s);
+        if (kind == 'Q')
+            files_.q_record(n, count, e);
+        else
+            files_.f_record(n, count, e);
+        std::fflush(s);
+        const long length = std::ftell(s);
+        const char* bytes = kind == 'Q' ? q_bytes_ : f_bytes_;
+        return {bytes, length > 0 ? static_cast<std::size_t>(length) : 0};
+    }
+
+private:
+    static std::FILE* open(char*& bytes, std::size_t& size) {
+        std::FILE* s = open_memstream(&bytes, &size);
+        if (!s) throw std::bad_alloc();
+        return s;
+    }
+    char* q_bytes_ = nullptr;
+    char* f_bytes_ = nullptr;
+    std::size_t q_size_ = 0, f_size_ = 0;
+    std::FILE* q_;
+    std::FILE* f_;
+    RecordFiles<Profile> files_;
+};
+
+// What a whole file holds besides its records: the summary line.
+template <class Count>
+struct Summary {
+    Count N = 0;
+    Count count = 0;
+    std::string line;  // as it stands, newline included
+};
+
+namespace detail {
+
+// Splits a line (without its newline) at single spaces.
+inline std::vector<std::string_view> fields_of(std::string_view line) {
+    std::vector<std::string_view> fields;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= line.size(); ++i) {
+        if (i == line.size() || line[i] == ' ') {
+            fields.push_back(line.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    return fields;
+}
+
+struct LineReader {
+    explicit LineReader(const std::string& path) : file(std::fopen(path.c_str(), "r")) {}
+    ~LineReader() {
+        if (file) std::fclose(file);
+        std::free(buffer);
+    }
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+    // The next line, newline included, or nullopt at the end.
+    std::optional<std::string_view> next() {
+        const ssize_t got = getline(&buffer, &capacity, file);
+        if (got < 0) return std::nullopt;
+        return std::string_view(buffer, static_cast<std::size_t>(got));
+    }
+    std::FILE* file;
+    char* buffer = nullptr;
+    std::size_t capacity = 0;
+};
+
+}  // namespace detail
+
+// Reads one window file of the given kind whose window starts at nmin, checks
+// every line, and hands each record line (newline included) with its excess to
+// keep(line, e). Returns the summary. Throws MergeRefusal for the first fault.
+template <class Profile, class Keep>
+Summary<typename Profile::Count> read_window_file(const std::string& path, char kind,
+                                                  typename Profile::Count nmin,
+                                                  const RecordExcess<Profile>& excess,
+                                                  ProgramLines<Profile>& lines,
+                                                  const std::string& program, Keep&& keep) {
+    using Count = typename Profile::Count;
+    detail::LineReader reader(path);
+    if (!reader.file)
+        throw MergeRefusal(path, std::string("cannot be read: ") + std::strerror(errno));
+    const std::string incomplete =
+        "incomplete: no summary line at its end (its run was stopped or failed)";
+    ScanState<Profile> state;  // the file's own running extreme
+    Count last_n = 0;
+    bool any_record = false;
+    std::optional<Summary<Count>> summary;
+    std::uint64_t number = 0;
+    while (const auto got = reader.next()) {
+        ++number;
+        const auto at_line = [&](const std::string& fault) {
+            return MergeRefusal(path, "line " + std::to_string(number) + ": " + fault);
+        };
+        if (summary) throw at_line("a line after the summary line");
+        const std::string_view line = *got;
+        if (line.back() != '\n') throw MergeRefusal(path, incomplete);
+        const auto fields = detail::fields_of(line.substr(0, line.size() - 1));
+        if (fields.size() == 2) {
+            const auto N = read_printed_count<Count>(fields[0]);
+            const auto count = read_printed_count<Count>(fields[1]);
+            if (!N || !count || *count > *N) throw at_line("not a summary line of " + program);
+            if (*N < nmin || *N < 2 || (any_record && *N < last_n))
+                throw at_line("the summary line's N is below the window's n");
+            summary = Summary<Count>{*N, *count, std::string(line)};
+            continue;
+        }
+        const auto n = fields.size() == 3 ? read_printed_count<Count>(fields[0]) : std::nullopt;
+        const auto count = fields.size() == 3 ? read_printed_count<Count>(fields[1]) : std::nullopt;
+        if (!n || !count || *count > *n) throw at_line("not a record line of " + program);
+        if (*n < nmin || *n == 0 || (any_record && *n <= last_n))
+            throw at_line("n is not above the previous record's and nmin");
+        const Count q_count = kind == 'Q' ? *count : *n - *count;
+        const auto e = excess(*n, q_count);
+        if (lines.line(kind, *n, *count, e) != line)
+            throw at_line("the excess is not the one " + program +
+                          " computes at this n and count for this p");
+        const bool beats = kind == 'Q' ? e > state.maxQ : e < state.minE;
+        if (!beats) throw at_line("the excess does not beat the records before it");
+        if (kind == 'Q')
+            state.maxQ = e;
+        else
+            state.minE = e;
+        last_n = *n;
+        any_record = true;
+        keep(line, e);
+    }
+    if (std::ferror(reader.file))
+        throw MergeRefusal(path, std::string("cannot be read: ") + std::strerror(errno));
+    if (!summary) throw MergeRefusal(path, incomplete);
+    return *summary;
+}
+
+}  // namespace morvane
