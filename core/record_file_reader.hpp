@@ -76,20 +76,6 @@ std::optional<Count> read_printed_count(std::string_view s) {
     return static_cast<Count>(value);
 }
 
-// The excess C(n) - delta*n at n, as the program computes it: by the profile's
-// own Density, from n and C(n) alone.
-template <class Profile>
-class RecordExcess {
-public:
-    using Count = typename Profile::Count;
-    using Real = typename Profile::Real;
-    explicit RecordExcess(std::int32_t p) : density_(active_square_count<Count>(p)) {}
-    Real operator()(Count n, Count q_count) const { return density_.excess(n, q_count); }
-
-private:
-    typename Profile::Density density_;
-};
-
 // The record lines the program writes, made by its own RecordFiles into two
 // memory streams: a line read from a file is the program's if and only if it
 // has these bytes.
@@ -187,7 +173,7 @@ struct LineReader {
 template <class Profile, class Keep>
 Summary<typename Profile::Count> read_window_file(const std::string& path, char kind,
                                                   typename Profile::Count nmin,
-                                                  const RecordExcess<Profile>& excess,
+                                                  const typename Profile::Density& density,
                                                   ProgramLines<Profile>& lines,
                                                   const std::string& program, Keep&& keep) {
     using Count = typename Profile::Count;
@@ -225,7 +211,8 @@ Summary<typename Profile::Count> read_window_file(const std::string& path, char 
         if (*n < nmin || *n == 0 || (any_record && *n <= last_n))
             throw at_line("n is not above the previous record's and nmin");
         const Count q_count = kind == 'Q' ? *count : *n - *count;
-        const auto e = excess(*n, q_count);
+        // The excess as the program computes it, from n and C(n) alone.
+        const auto e = density.excess(*n, q_count);
         if (lines.line(kind, *n, *count, e) != line)
             throw at_line("the excess is not the one " + program +
                           " computes at this n and count for this p");

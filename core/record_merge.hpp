@@ -112,14 +112,14 @@ void merge_record_files(const std::string& program, const char* p_argument,
         throw MergeRefusal(first_path, "p = " + std::to_string(p) + " is out of range (2 to 97)");
 
     // Every line of every file, then the windows' sequence.
-    const RecordExcess<Profile> excess(p);
+    const typename Profile::Density density(active_square_count<Count>(p));
     ProgramLines<Profile> lines;
     const auto ignore = [](std::string_view, auto) {};
     for (auto& [nmin, window] : windows) {
         window.q =
-            read_window_file<Profile>(window.q_path, 'Q', nmin, excess, lines, program, ignore);
+            read_window_file<Profile>(window.q_path, 'Q', nmin, density, lines, program, ignore);
         window.f =
-            read_window_file<Profile>(window.f_path, 'F', nmin, excess, lines, program, ignore);
+            read_window_file<Profile>(window.f_path, 'F', nmin, density, lines, program, ignore);
         if (window.q.N != window.f.N || window.f.count != window.q.N - window.q.count)
             throw MergeRefusal(
                 window.f_path,
@@ -157,14 +157,14 @@ void merge_record_files(const std::string& program, const char* p_argument,
     detail::TemporaryFile f_out(f_target);
     ScanState<Profile> state;
     for (const auto& [nmin, window] : windows) {
-        read_window_file<Profile>(window.q_path, 'Q', nmin, excess, lines, program,
+        read_window_file<Profile>(window.q_path, 'Q', nmin, density, lines, program,
                                   [&](std::string_view line, auto e) {
                                       if (e > state.maxQ) {
                                           state.maxQ = e;
                                           q_out.write(line);
                                       }
                                   });
-        read_window_file<Profile>(window.f_path, 'F', nmin, excess, lines, program,
+        read_window_file<Profile>(window.f_path, 'F', nmin, density, lines, program,
                                   [&](std::string_view line, auto e) {
                                       if (e < state.minE) {
                                           state.minE = e;
