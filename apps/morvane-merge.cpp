@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "command_line.hpp"
-#include "record_merge.hpp"
-#include "window_plan.hpp"
+#include "run/command_line.hpp"
+#include "windows/record_merge.hpp"
+#include "windows/window_plan.hpp"
 #ifdef MORVANE_MERGE_EXACT
-#include "exact_density.hpp"
+#include "profiles/exact_density.hpp"
 #endif
 
 namespace {

@@ -1,5 +1,5 @@
 // morvane: the experiment in 32-bit counts and binary64.
-#include "command_line.hpp"
+#include "run/command_line.hpp"
 
 int main(int argc, char** argv) {
     return morvane::run_command_line<morvane::NarrowProfile>(argc, argv);

@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "exact_density.hpp"
-#include "fast_scan.hpp"
+#include "engine/fast_scan.hpp"
+#include "profiles/exact_density.hpp"
 
 namespace {
 
@@ -56,13 +56,13 @@ void compare(int p, std::uint64_t N, std::uint64_t nmin, int runs) {
         exact = std::min(exact, seconds(p, N, nmin, x));
         engine = std::min(engine, seconds(p, N, nmin, x, true));
     }
-    std::printf("p=%-3d nmin=%-17llu N=%-17llu morvane-l %7.3f s  morvane-x %7.3f s (%5.2f)"
-                "  engine alone %7.3f s (%5.2f)   records l %llu/%llu x %llu/%llu\n",
-                p, static_cast<unsigned long long>(nmin), static_cast<unsigned long long>(N),
-                extended, exact, exact / extended, engine, engine / extended,
-                static_cast<unsigned long long>(l.q),
-                static_cast<unsigned long long>(l.f), static_cast<unsigned long long>(x.q),
-                static_cast<unsigned long long>(x.f));
+    std::printf(
+        "p=%-3d nmin=%-17llu N=%-17llu morvane-l %7.3f s  morvane-x %7.3f s (%5.2f)"
+        "  engine alone %7.3f s (%5.2f)   records l %llu/%llu x %llu/%llu\n",
+        p, static_cast<unsigned long long>(nmin), static_cast<unsigned long long>(N), extended,
+        exact, exact / extended, engine, engine / extended, static_cast<unsigned long long>(l.q),
+        static_cast<unsigned long long>(l.f), static_cast<unsigned long long>(x.q),
+        static_cast<unsigned long long>(x.f));
 }
 
 }  // namespace

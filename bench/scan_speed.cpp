@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "fast_scan.hpp"
-#include "plain_scan.hpp"
+#include "engine/fast_scan.hpp"
+#include "engine/plain_scan.hpp"
 
 namespace {
 

@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "command_line.hpp"
-#include "decimal.hpp"
-#include "exact_density.hpp"
-#include "profile.hpp"
+#include "run/command_line.hpp"
+#include "run/decimal.hpp"
+#include "profiles/exact_density.hpp"
+#include "profiles/profile.hpp"
 
 namespace {
 

@@ -18,9 +18,9 @@
 #include <string>
 #include <type_traits>
 
-#include "exact_density.hpp"
+#include "profiles/exact_density.hpp"
 #include "memory_records.hpp"
-#include "q_count.hpp"
+#include "engine/q_count.hpp"
 
 namespace {
 

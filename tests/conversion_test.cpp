@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "decimal.hpp"
+#include "run/decimal.hpp"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "profile.hpp"
-#include "q_number_detector.hpp"
+#include "profiles/profile.hpp"
+#include "engine/q_number_detector.hpp"
 
 namespace {
 

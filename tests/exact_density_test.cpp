@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "exact_density.hpp"
+#include "profiles/exact_density.hpp"
 
 namespace morvane {
 namespace {

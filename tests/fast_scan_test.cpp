@@ -10,13 +10,13 @@
 #include <gtest/gtest.h>
 
 #ifdef MORVANE_EXACT
-#include "exact_density.hpp"
+#include "profiles/exact_density.hpp"
 #endif
-#include "fast_scan.hpp"
-#include "plain_scan.hpp"
-#include "q_count.hpp"
-#include "q_sieve.hpp"
-#include "record_files.hpp"
+#include "engine/fast_scan.hpp"
+#include "engine/plain_scan.hpp"
+#include "engine/q_count.hpp"
+#include "engine/q_sieve.hpp"
+#include "run/record_files.hpp"
 #include "memory_records.hpp"
 
 namespace morvane {

@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "fast_scan.hpp"
-#include "plain_scan.hpp"
-#include "q_count.hpp"
-#include "record_files.hpp"
+#include "engine/fast_scan.hpp"
+#include "engine/plain_scan.hpp"
+#include "engine/q_count.hpp"
+#include "run/record_files.hpp"
 
 namespace morvane::testing {
 

@@ -17,10 +17,10 @@
 #include "memory_records.hpp"
 #include "program_run.hpp"
 #include "programs.hpp"
-#include "record_merge.hpp"
-#include "window_plan.hpp"
+#include "windows/record_merge.hpp"
+#include "windows/window_plan.hpp"
 #ifdef MORVANE_MERGE_EXACT
-#include "exact_density.hpp"
+#include "profiles/exact_density.hpp"
 #endif
 
 namespace morvane::testing {

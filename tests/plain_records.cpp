@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "command_line.hpp"
+#include "run/command_line.hpp"
 
 int main(int argc, char** argv) {
     using namespace morvane;

@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "plain_scan.hpp"
-#include "profile.hpp"
+#include "engine/plain_scan.hpp"
+#include "profiles/profile.hpp"
 #include "program_run.hpp"
-#include "record_files.hpp"
+#include "run/record_files.hpp"
 
 namespace morvane::testing {
 namespace {

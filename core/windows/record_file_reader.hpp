@@ -16,11 +16,11 @@
 #include <string_view>
 #include <vector>
 
-#include "decimal.hpp"
-#include "profile.hpp"
-#include "record_files.hpp"
-#include "scan_state.hpp"
-#include "squares.hpp"
+#include "engine/scan_state.hpp"
+#include "engine/squares.hpp"
+#include "profiles/profile.hpp"
+#include "run/decimal.hpp"
+#include "run/record_files.hpp"
 
 namespace morvane {
 

@@ -23,13 +23,12 @@
 #pragma once
 
 #include <array>
+#include <boost/multiprecision/cpp_int.hpp>
 #include <cstdint>
 #include <cstdio>
 
-#include <boost/multiprecision/cpp_int.hpp>
-
-#include "fixed_point.hpp"
-#include "squares.hpp"
+#include "engine/fixed_point.hpp"
+#include "engine/squares.hpp"
 
 namespace morvane {
 
@@ -37,12 +36,10 @@ namespace exact {
 
 namespace mp = boost::multiprecision;
 // Fixed width, on the stack: no allocation in the scan's slow path.
-using Int320 = mp::number<
-    mp::cpp_int_backend<320, 320, mp::signed_magnitude, mp::unchecked, void>>;
+using Int320 = mp::number<mp::cpp_int_backend<320, 320, mp::signed_magnitude, mp::unchecked, void>>;
 
 // For the one-off products with 2^96 (fixed below), which need 340 bits.
-using Int512 = mp::number<
-    mp::cpp_int_backend<512, 512, mp::signed_magnitude, mp::unchecked, void>>;
+using Int512 = mp::number<mp::cpp_int_backend<512, 512, mp::signed_magnitude, mp::unchecked, void>>;
 
 // D = (97#)^2.
 inline const Int320& denominator() {
@@ -97,7 +94,8 @@ public:
     // The first Q record needs x > -10^-12, that is X > -D / 10^12, and for an
     // integer X that is X > floor(-D / 10^12).
     static Real q_start() {
-        static const Real start = exact::floor_divide(-exact::denominator(), Real(1'000'000'000'000));
+        static const Real start =
+            exact::floor_divide(-exact::denominator(), Real(1'000'000'000'000));
         return start;
     }
 

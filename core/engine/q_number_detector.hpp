@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "squares.hpp"
+#include "engine/squares.hpp"
 
 namespace morvane {
 
@@ -19,8 +19,7 @@ public:
     // The detector expects n = first, first + 1, ... in turn. A run starts at 1;
     // a window may start later, for checking a window on its own.
     explicit QNumberDetector(std::int32_t p, Count first = 1)
-        : Multiples(Squares<Count>),
-          active_(active_square_count<Count>(p)) {
+        : Multiples(Squares<Count>), active_(active_square_count<Count>(p)) {
         if (first > 1) {
             // Least multiple of each square not below first (one division each,
             // at creation only).

@@ -22,10 +22,10 @@
 #include <string_view>
 #include <vector>
 
-#include "record_file_reader.hpp"
-#include "record_files.hpp"
-#include "replacing_file.hpp"
-#include "scan_state.hpp"
+#include "engine/scan_state.hpp"
+#include "run/record_files.hpp"
+#include "windows/record_file_reader.hpp"
+#include "windows/replacing_file.hpp"
 
 namespace morvane {
 

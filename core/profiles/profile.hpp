@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "float_density.hpp"
+#include "profiles/float_density.hpp"
 
 namespace morvane {
 

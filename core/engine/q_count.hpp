@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "q_number_detector.hpp"
+#include "engine/q_number_detector.hpp"
 
 namespace morvane {
 

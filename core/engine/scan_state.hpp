@@ -1,6 +1,6 @@
 #pragma once
 
-#include "profile.hpp"
+#include "profiles/profile.hpp"
 
 namespace morvane {
 

@@ -16,7 +16,7 @@
 #include <functional>
 #include <vector>
 
-#include "fixed_point.hpp"
+#include "engine/fixed_point.hpp"
 
 namespace morvane {
 

@@ -13,7 +13,7 @@
 #include <numeric>
 #include <vector>
 
-#include "q_number_detector.hpp"
+#include "engine/q_number_detector.hpp"
 
 namespace morvane {
 

@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <string>
 
-#include "fast_scan.hpp"
-#include "plain_scan.hpp"
-#include "record_files.hpp"
-#include "run_parameters.hpp"
-#include "scan_state.hpp"
+#include "engine/fast_scan.hpp"
+#include "engine/plain_scan.hpp"
+#include "engine/scan_state.hpp"
+#include "run/record_files.hpp"
+#include "run/run_parameters.hpp"
 
 namespace morvane {
 

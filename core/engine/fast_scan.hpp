@@ -30,14 +30,14 @@
 #include <numeric>
 #include <vector>
 
-#include "cpu_level.hpp"
-#include "excess_bounds.hpp"
-#include "fixed_point.hpp"
-#include "q_count.hpp"
-#include "q_number_detector.hpp"
-#include "q_sieve.hpp"
-#include "scan_state.hpp"
-#include "word_filter.hpp"
+#include "engine/cpu_level.hpp"
+#include "engine/excess_bounds.hpp"
+#include "engine/fixed_point.hpp"
+#include "engine/q_count.hpp"
+#include "engine/q_number_detector.hpp"
+#include "engine/q_sieve.hpp"
+#include "engine/scan_state.hpp"
+#include "engine/word_filter.hpp"
 
 namespace morvane {
 

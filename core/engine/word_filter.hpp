@@ -26,7 +26,7 @@
 #include <immintrin.h>
 #endif
 
-#include "excess_bounds.hpp"
+#include "engine/excess_bounds.hpp"
 
 namespace morvane {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "record_file_reader.hpp"
+#include "windows/record_file_reader.hpp"
 
 namespace morvane {
 

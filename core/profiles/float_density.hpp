@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "fixed_point.hpp"
-#include "squares.hpp"
+#include "engine/fixed_point.hpp"
+#include "engine/squares.hpp"
 
 namespace morvane {
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "decimal.hpp"
-#include "excess_scan.hpp"
-#include "run_parameters.hpp"
+#include "run/decimal.hpp"
+#include "run/excess_scan.hpp"
+#include "run/run_parameters.hpp"
 
 namespace morvane {
 

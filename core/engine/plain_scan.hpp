@@ -2,8 +2,8 @@
 // at every n from nmin on. It is the reference the fast engine is checked against.
 #pragma once
 
-#include "q_number_detector.hpp"
-#include "scan_state.hpp"
+#include "engine/q_number_detector.hpp"
+#include "engine/scan_state.hpp"
 
 namespace morvane {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "profile.hpp"
+#include "profiles/profile.hpp"
 
 namespace morvane {
 
