@@ -1,6 +1,8 @@
 // Fuzz target: the fast engine against the plain scan.
 //
-// The input picks the profile (narrow, extended or exact), p from 2 to 97, nmin anywhere in the profile's
+// The input picks the profile (narrow, extended or exact), the copy of the
+// engine's loops (among those this processor runs), p from 2 to 97, nmin
+// anywhere in the profile's
 // count range (near the start, at its end, just below a power of two, or
 // anywhere) and a window of at most 20000 n from nmin on. Both engines write
 // their record files to memory, closed with their summary lines, and the bytes
@@ -14,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <type_traits>
@@ -38,18 +41,18 @@ const char* program_name() {
 }
 
 template <class Profile>
-void compare(int p, typename Profile::Count N, typename Profile::Count nmin) {
+void compare(int p, typename Profile::Count N, typename Profile::Count nmin, EngineCopy copy) {
     using Count = typename Profile::Count;
     const int active = active_square_count<Count>(p);
     const testing::MemoryRecords plain = testing::plain_reference<Profile>(p, N, nmin, walk_limit);
-    const testing::MemoryRecords fast = testing::fast_records<Profile>(p, N, nmin);
+    const testing::MemoryRecords fast = testing::fast_records<Profile>(p, N, nmin, copy);
     // Memory streams do not fail.
     if (!plain.written || !fast.written) std::abort();
     const bool same = plain.q == fast.q && plain.f == fast.f;
     const bool counted = plain.count == count_q_numbers(N, active);
     if (!same || !counted) {
-        std::fprintf(stderr, "MISMATCH (%s): p=%d N=%llu nmin=%llu\n",
-                     program_name<Profile>(), p,
+        std::fprintf(stderr, "MISMATCH (%s, %s copy): p=%d N=%llu nmin=%llu\n",
+                     program_name<Profile>(), engine_copy_name(copy), p,
                      static_cast<unsigned long long>(N), static_cast<unsigned long long>(nmin));
         if (!counted) std::fprintf(stderr, "C(N): walked %llu, counted %llu\n",
                                    static_cast<unsigned long long>(plain.count),
@@ -87,7 +90,13 @@ void run(FuzzedDataProvider& input) {
     const std::uint64_t length = input.ConsumeIntegralInRange<std::uint64_t>(0, max_window);
     // The command line refuses N below 2 or below nmin.
     const std::uint64_t N = std::max<std::uint64_t>(nmin + std::min(length, top - nmin), 2);
-    compare<Profile>(p, Count(N), Count(nmin));
+    // The copy comes last, so that the inputs of the corpus keep their windows.
+    EngineCopy runnable[std::size(engine_copies)];
+    std::size_t copies = 0;
+    for (EngineCopy copy : engine_copies)
+        if (engine_copy_runs(copy)) runnable[copies++] = copy;
+    const EngineCopy copy = runnable[input.ConsumeIntegralInRange<std::size_t>(0, copies - 1)];
+    compare<Profile>(p, Count(N), Count(nmin), copy);
 }
 
 }  // namespace

@@ -22,6 +22,21 @@
 namespace morvane {
 namespace {
 
+// CTest runs the engine's tests once for each copy of its loops, named in
+// MORVANE_ENGINE; in a copy that this build or processor cannot run, they are
+// skipped, by name, rather than run silently in another copy.
+class Engine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* asked = std::getenv("MORVANE_ENGINE");
+        if (!asked || !*asked) return;
+        for (EngineCopy copy : engine_copies)
+            if (std::string(asked) == engine_copy_name(copy) && engine_copy_runs(copy)) return;
+        GTEST_SKIP() << "the " << asked << " copy of the scan: not in this build, or not run by "
+                     << "this processor";
+    }
+};
+
 using testing::MemoryRecords;
 using testing::plain_reference;
 using testing::records_in_memory;
@@ -128,14 +143,14 @@ std::vector<Window> drawn_windows(unsigned bits, std::uint64_t seed) {
     return windows;
 }
 
-TEST(FastScan, SameRecordFilesAsThePlainScanNarrow) {
+TEST_F(Engine, SameRecordFilesAsThePlainScanNarrow) {
     const auto windows = drawn_windows(32, 20261208);
     ASSERT_GE(windows.size(), 600u);
     expect_same_records<NarrowProfile>(windows);
 }
 
 #ifdef MORVANE_EXTENDED
-TEST(FastScan, SameRecordFilesAsThePlainScanExtended) {
+TEST_F(Engine, SameRecordFilesAsThePlainScanExtended) {
     const auto windows = drawn_windows(64, 20261209);
     ASSERT_GE(windows.size(), 600u);
     expect_same_records<ExtendedProfile>(windows);
@@ -146,7 +161,7 @@ TEST(FastScan, SameRecordFilesAsThePlainScanExtended) {
 // The exact excess: the drawn windows of the 64-bit range, and more at the
 // places where the other profiles' delta * n has drifted furthest from the
 // truth (2^32, 10^12, 10^15, 10^18 and the top), for every p.
-TEST(FastScan, SameRecordFilesAsThePlainScanExact) {
+TEST_F(Engine, SameRecordFilesAsThePlainScanExact) {
     auto windows = drawn_windows(64, 20261210);
     std::mt19937_64 random(20261211);
     for (const std::uint64_t start :
@@ -162,7 +177,7 @@ TEST(FastScan, SameRecordFilesAsThePlainScanExact) {
 // period after nmin and counts the rest: windows just shorter and longer than a
 // period (36 for p = 3, 900 for 5, 44100 for 7, 5336100 for 11), near the
 // start and far out, against the plain scan, which walks all of them.
-TEST(FastScan, ExactRunsStopAfterOnePeriod) {
+TEST_F(Engine, ExactRunsStopAfterOnePeriod) {
     std::vector<Window> windows;
     for (const std::uint64_t nmin : {1ull, 1000000000000000000ull + 17}) {
         for (const auto& [p, period] : {std::pair{3, 36ull}, {5, 900ull}, {7, 44100ull}, {11, 5336100ull}}) {
@@ -183,7 +198,7 @@ TEST(FastScan, ExactRunsStopAfterOnePeriod) {
 // x(n + 36) = x(n) exactly for p = 3: no window holds a record past its first
 // 36 n, and windows in the same place of the period, however far apart, write
 // the same excesses.
-TEST(FastScan, ExactExcessRepeatsEvery36ForPThree) {
+TEST_F(Engine, ExactExcessRepeatsEvery36ForPThree) {
     // Each record line as its n and its excess text; summary lines left out.
     struct Record {
         std::uint64_t n;
@@ -224,7 +239,7 @@ TEST(FastScan, ExactExcessRepeatsEvery36ForPThree) {
 // Records that beat the running extreme by the least step there is, 1/D: the
 // window's own best Q and F excesses, with the extremes started just short of
 // them, so that only the slack of the fixed point lets them through.
-TEST(FastScan, ExactRecordsByTheSmallestMargin) {
+TEST_F(Engine, ExactRecordsByTheSmallestMargin) {
     using Real = ExactProfile::Real;
     struct Kept {
         std::vector<std::pair<std::uint64_t, Real>> q, f;
@@ -267,7 +282,7 @@ TEST(FastScan, ExactRecordsByTheSmallestMargin) {
 
 // A window is cut into blocks and words; it must not matter where a window of
 // the same run starts inside them. Every nmin from 1 to 200 for tie-heavy p.
-TEST(FastScan, EveryStartNearTheBeginning) {
+TEST_F(Engine, EveryStartNearTheBeginning) {
     std::vector<Window> windows;
     for (int p : {2, 3, 7, 97})
         for (std::uint64_t nmin = 0; nmin <= 200; ++nmin) windows.push_back({p, 3000, nmin});
@@ -284,7 +299,7 @@ TEST(FastScan, EveryStartNearTheBeginning) {
 // decides: the computed excess beats the running maximum where the exact one
 // does not. A filter without the rounding margin loses them (the fuzz target
 // found the first, at p = 3 and nmin = 3 * 2^24).
-TEST(FastScan, RecordsDecidedByTheRoundingOfDeltaN) {
+TEST_F(Engine, RecordsDecidedByTheRoundingOfDeltaN) {
     std::vector<Window> narrow, extended;
     for (int p : {3, 4, 5}) {
         for (int k = 22; k <= 30; ++k) narrow.push_back({p, (3ull << k) + 1000, 3ull << k});
@@ -302,7 +317,7 @@ TEST(FastScan, RecordsDecidedByTheRoundingOfDeltaN) {
 
 // Blocks evaluated at every n, alone (reach 0) and mixed with filtered ones
 // (|x| of a few units comes and goes): the same files.
-TEST(FastScan, EveryNBlocksMixWithFilteredOnes) {
+TEST_F(Engine, EveryNBlocksMixWithFilteredOnes) {
     for (int p : {2, 3, 11, 97}) {
         for (std::int64_t reach : {std::int64_t{0}, unit / 2, 2 * unit}) {
             SCOPED_TRACE(::testing::Message() << "p=" << p << " reach=" << reach);

@@ -62,9 +62,10 @@ MemoryRecords plain_reference(int p, typename Profile::Count N, typename Profile
 }
 
 template <class Profile>
-MemoryRecords fast_records(int p, typename Profile::Count N, typename Profile::Count nmin) {
+MemoryRecords fast_records(int p, typename Profile::Count N, typename Profile::Count nmin,
+                           EngineCopy copy = chosen_engine_copy()) {
     return records_in_memory<Profile>(N, [&](ScanState<Profile>& state, auto& files) {
-        return fast_scan<Profile>(p, N, nmin, state, files);
+        return fast_scan<Profile>(p, N, nmin, state, files, copy);
     });
 }
 

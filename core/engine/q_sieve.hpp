@@ -1,108 +1,110 @@
 // Segmented sieve of Q flags, 64 consecutive n to a word, bit i of a word for
 // the word's first n plus i.
 //
-// The squares of 2, 3, 5 and 7 divide so many n that marking them one by one
-// would dominate; their flags repeat with period 4*9*25*49 = 44100, so a stored
-// period is read at the right offset instead, 64 flags at a time. The same holds
-// for 121 and 169 with period 20449. The squares from 289 on mark about 0.012
-// of all n between them and are marked one multiple at a time.
+// The squares of the small primes divide so many n that marking them one by
+// one would dominate. Their flags repeat with the product of the squares as
+// period, so the flags of a few squares together are stored for one period and
+// read at the right offset instead, 64 flags at a time: 4*9*25*49 = 44100,
+// 121*169 = 20449 and 289*361 = 104329 n, 21 KiB in all, which stays in the
+// first-level cache. The squares from 529 on mark about 0.006 of all n between
+// them and are marked one multiple at a time.
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
-#include <numeric>
 #include <vector>
 
 #include "engine/q_number_detector.hpp"
 
 namespace morvane {
 
-// The flags of a few squares repeat with the product of the squares as period.
-// They are stored over the least common multiple of that period and 64, so
-// that a word boundary of the stored flags always falls at the same bit
-// offset of the scan's words: each scan word is then two neighbouring stored
-// words shifted by one fixed amount, a loop the compiler vectorises.
-// (At most 44100 * 16 or 20449 * 64 bits: 86 KiB or 160 KiB.)
+// The flags of a few squares, stored for one period of `bits` flags (a multiple
+// of the product of the squares) and then the first 128 flags once more, so
+// that 64 flags from any offset below `bits` are two neighbouring stored words
+// shifted by the offset's bit. Consecutive scan words advance the offset by 64,
+// which keeps that shift until the offset passes `bits` and wraps: between two
+// wraps a scan word is always the same two-word funnel shift, a loop the
+// compiler vectorises.
 class PeriodicFlags {
 public:
     PeriodicFlags() = default;
     PeriodicFlags(const std::uint64_t* squares, int count, std::uint64_t first) {
         std::uint64_t period = 1;
         for (int k = 0; k < count; ++k) period *= squares[k];
-        // At least 64 words, so that short periods (p = 2: 4 n) still copy in
-        // long runs.
-        const std::uint64_t lcm = std::lcm(period, std::uint64_t{64});
-        const std::uint64_t bits = lcm * ((4096 + lcm - 1) / lcm);
-        words_ = bits / 64;
-        flags_.assign(words_ + 1, 0);  // one word more: a copy of the first
+        // At least 4096 flags, so that short periods (p = 2: 4 n) still copy in
+        // long runs between wraps.
+        bits_ = period * ((4096 + period - 1) / period);
+        flags_.assign((bits_ + 128 + 63) / 64, 0);
         for (int k = 0; k < count; ++k)
-            for (std::uint64_t j = 0; j < bits; j += squares[k]) flags_[j / 64] |= 1ull << (j % 64);
-        flags_[words_] = flags_[0];
-        // Stored bit j stands for n = j (mod bits).
-        const std::uint64_t offset = first % bits;
-        next_ = offset / 64;
-        shift_ = offset % 64;
+            for (std::uint64_t j = 0; j < bits_ + 128; j += squares[k])
+                flags_[j / 64] |= 1ull << (j % 64);
+        // Stored flag j stands for n = j (mod bits_).
+        offset_ = first % bits_;
     }
 
     bool empty() const { return flags_.empty(); }
 
-    // Writes (or ORs into) out[0 .. count) the flags of the next 64 * count n.
-    template <bool Merge>
-    void put(std::uint64_t* __restrict out, std::uint64_t count) {
-        while (count) {
-            const std::uint64_t run = std::min(count, words_ - next_);
-            const std::uint64_t* __restrict in = flags_.data() + next_;
-            const unsigned r = shift_;
-            if (r == 0) {
-                for (std::uint64_t i = 0; i < run; ++i) out[i] = Merge ? out[i] | in[i] : in[i];
-            } else {
-                for (std::uint64_t i = 0; i < run; ++i) {
-                    const std::uint64_t v = (in[i] >> r) | (in[i + 1] << (64 - r));
-                    out[i] = Merge ? out[i] | v : v;
-                }
-            }
-            next_ += run;
-            if (next_ == words_) next_ = 0;
-            out += run;
-            count -= run;
-        }
+    // Scan words before the offset wraps: those starting below bits_.
+    std::uint64_t run() const { return (bits_ - offset_ + 63) / 64; }
+    // Scan word i of the current run (i < run()). The high word is shifted in
+    // two steps, so that a shift of zero takes nothing from it.
+    std::uint64_t word(std::uint64_t i) const {
+        const std::uint64_t* in = flags_.data() + offset_ / 64 + i;
+        const unsigned r = offset_ % 64;
+        return (in[0] >> r) | ((in[1] << 1) << (63 - r));
+    }
+    void advance(std::uint64_t words) {
+        offset_ += 64 * words;
+        if (offset_ >= bits_) offset_ -= bits_;
     }
 
 private:
     std::vector<std::uint64_t> flags_;
-    std::uint64_t words_ = 0;  // stored words in one repetition
-    std::uint64_t next_ = 0;   // stored word holding the next scan word's first flag
-    unsigned shift_ = 0;       // that flag's bit in it
+    std::uint64_t bits_ = 0;    // flags in one stored period
+    std::uint64_t offset_ = 0;  // stored flag of the next scan word's first n
 };
 
 class QSieve {
 public:
+    // The squares stored as periodic flags, by index: [0, 4), [4, 6), [6, 8).
+    // The next pair, 529 * 841, would need 55 KiB, more than the first-level
+    // cache holds beside the block.
+    static constexpr std::array<int, 4> stored_from = {0, 4, 6, 8};
+
     // Flags for n = first, first + 1, ... in the order the fill calls ask for them.
     QSieve(int active, std::uint64_t first) {
-        std::uint64_t small[4], middle[2];
-        int small_count = 0, middle_count = 0;
-        for (int k = 0; k < active; ++k) {
-            const std::uint64_t s = Squares<std::uint64_t>[k];
-            if (k < 4) {
-                small[small_count++] = s;
-            } else if (k < 6) {
-                middle[middle_count++] = s;
-            } else {
-                // Distance from first to the least multiple of s at or above it.
-                sparse_.push_back({s, (s - first % s) % s});
-            }
+        std::uint64_t squares[max_squares];
+        for (int k = 0; k < active; ++k) squares[k] = Squares<std::uint64_t>[k];
+        for (std::size_t g = 0; g + 1 < stored_from.size(); ++g) {
+            const int from = stored_from[g], to = std::min(stored_from[g + 1], active);
+            if (from < to)
+                stored_[stored_count_++] = PeriodicFlags(squares + from, to - from, first);
         }
-        small_ = PeriodicFlags(small, small_count, first);
-        if (middle_count) middle_ = PeriodicFlags(middle, middle_count, first);
+        for (int k = stored_from.back(); k < active; ++k) {
+            // Distance from first to the least multiple of s at or above it.
+            const std::uint64_t s = squares[k];
+            sparse_.push_back({s, (s - first % s) % s});
+        }
     }
 
     // Writes the flags of the next `bits` n (bits a multiple of 64, except for
     // the last call) into words[0 .. ceil(bits / 64)). Flags past `bits` in the
-    // last word are unspecified.
-    void fill(std::uint64_t* words, std::uint64_t bits) {
+    // last word are unspecified. Inlined, so that each copy of the scan's loops
+    // has its own, compiled for its processor.
+    [[gnu::always_inline]] inline void fill(std::uint64_t* words, std::uint64_t bits) {
         const std::uint64_t count = (bits + 63) / 64;
-        small_.put<false>(words, count);
-        if (!middle_.empty()) middle_.put<true>(words, count);
+        switch (stored_count_) {
+            case 1:
+                put<1>(words, count);
+                break;
+            case 2:
+                put<2>(words, count);
+                break;
+            default:
+                put<3>(words, count);
+                break;
+        }
         for (auto& m : sparse_) {
             std::uint64_t j = m.offset;
             for (; j < bits; j += m.square) words[j / 64] |= 1ull << (j % 64);
@@ -115,7 +117,29 @@ private:
         std::uint64_t square;
         std::uint64_t offset;  // of its next multiple from the start of the next fill
     };
-    PeriodicFlags small_, middle_;
+    // The stored flags of the next `count` words, all patterns in one pass: in
+    // stretches where none of them wraps, each is a fixed funnel shift.
+    template <int Patterns>
+    [[gnu::always_inline]] inline void put(std::uint64_t* __restrict out, std::uint64_t count) {
+        while (count) {
+            std::uint64_t run = count;
+            for (int g = 0; g < Patterns; ++g) run = std::min(run, stored_[g].run());
+            const PeriodicFlags &a = stored_[0], &b = stored_[Patterns > 1],
+                                &c = stored_[Patterns - 1];
+            for (std::uint64_t i = 0; i < run; ++i) {
+                std::uint64_t v = a.word(i);
+                if constexpr (Patterns > 1) v |= b.word(i);
+                if constexpr (Patterns > 2) v |= c.word(i);
+                out[i] = v;
+            }
+            for (int g = 0; g < Patterns; ++g) stored_[g].advance(run);
+            out += run;
+            count -= run;
+        }
+    }
+
+    std::array<PeriodicFlags, stored_from.size() - 1> stored_;
+    int stored_count_ = 0;
     std::vector<Sparse> sparse_;
 };
 
