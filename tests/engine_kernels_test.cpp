@@ -1,5 +1,6 @@
 // The fast scan's kernels: each vector copy of the word gate against the plain
-// one, on random and adversarial blocks; the three bounds of a word nested as
+// one, and the AVX2 quarter bounds against theirs, on random and adversarial
+// blocks; the three bounds of a word nested as
 // their derivations say (every bit's own bound passing implies the quarter
 // bounds passing, which implies the gate); the sieve's stored patterns against
 // the detector from any start, across their wraps.
@@ -124,6 +125,29 @@ TEST(GateKernels, Avx512GatesAsThePlainGate) {
     expect_same_gate(gate_words_avx512);
 #else
     GTEST_SKIP() << "x86-64-v4: not in this build";
+#endif
+}
+
+// The quarter bounds four words at a time round delta outwards to 1/256 (see
+// word_filter.hpp): they mark every word the plain ones mark, perhaps more.
+TEST(GateKernels, Avx2QuarterBoundsMarkAtLeastThePlainOnes) {
+#if defined(__x86_64__) && !defined(MORVANE_PORTABLE)
+    if (!engine_copy_runs(EngineCopy::v3)) GTEST_SKIP() << "x86-64-v3: this processor lacks AVX2";
+    std::mt19937_64 random(31);
+    for (const auto& block : test_blocks(random)) {
+        for (const WordFilter& filter : test_filters(block, random)) {
+            for (std::size_t words : word_counts) {
+                const Gate plain = gate_with(mark_words, block, words, filter);
+                const Gate vector = gate_with(mark_words_avx2, block, words, filter);
+                ASSERT_EQ(plain.total, vector.total) << words << " words";
+                ASSERT_EQ(plain.before, vector.before) << words << " words";
+                for (std::size_t m = 0; m < plain.marks.size(); ++m)
+                    ASSERT_EQ(plain.marks[m] & ~vector.marks[m], 0u) << words << " words";
+            }
+        }
+    }
+#else
+    GTEST_SKIP() << "x86-64-v3: not in this build";
 #endif
 }
 

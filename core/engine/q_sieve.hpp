@@ -5,8 +5,8 @@
 // one would dominate. Their flags repeat with the product of the squares as
 // period, so the flags of a few squares together are stored for one period and
 // read at the right offset instead, 64 flags at a time: 4*9*25*49 = 44100,
-// 121*169 = 20449 and 289*361 = 104329 n, 21 KiB in all, which stays in the
-// first-level cache. The squares from 529 on mark about 0.006 of all n between
+// 121*169 = 20449 (stored twice) and 289*361 = 104329 n, 23 KiB in all, which
+// stays in the first-level cache. The squares from 529 on mark about 0.006 of all n between
 // them and are marked one multiple at a time.
 #pragma once
 
@@ -32,9 +32,9 @@ public:
     PeriodicFlags(const std::uint64_t* squares, int count, std::uint64_t first) {
         std::uint64_t period = 1;
         for (int k = 0; k < count; ++k) period *= squares[k];
-        // At least 4096 flags, so that short periods (p = 2: 4 n) still copy in
-        // long runs between wraps.
-        bits_ = period * ((4096 + period - 1) / period);
+        // At least a block of the scan (32768 flags), so that short periods
+        // (p = 2: 4 n, p = 17: 289 n) still copy in long runs between wraps.
+        bits_ = period * ((32768 + period - 1) / period);
         flags_.assign((bits_ + 128 + 63) / 64, 0);
         for (int k = 0; k < count; ++k)
             for (std::uint64_t j = 0; j < bits_ + 128; j += squares[k])
@@ -76,12 +76,14 @@ public:
     QSieve(int active, std::uint64_t first) {
         std::uint64_t squares[max_squares];
         for (int k = 0; k < active; ++k) squares[k] = Squares<std::uint64_t>[k];
+        int marked_from = 0;  // the squares from here on are marked one by one
         for (std::size_t g = 0; g + 1 < stored_from.size(); ++g) {
             const int from = stored_from[g], to = std::min(stored_from[g + 1], active);
-            if (from < to)
-                stored_[stored_count_++] = PeriodicFlags(squares + from, to - from, first);
+            if (from >= to || !worth_storing(squares + from, to - from)) break;
+            stored_[stored_count_++] = PeriodicFlags(squares + from, to - from, first);
+            marked_from = to;
         }
-        for (int k = stored_from.back(); k < active; ++k) {
+        for (int k = marked_from; k < active; ++k) {
             // Distance from first to the least multiple of s at or above it.
             const std::uint64_t s = squares[k];
             sparse_.push_back({s, (s - first % s) % s});
@@ -117,6 +119,16 @@ private:
         std::uint64_t square;
         std::uint64_t offset;  // of its next multiple from the start of the next fill
     };
+    // Reading a stored pattern into every word costs about as much as marking
+    // 0.3 multiples a word one by one: 289 alone (p = 17, 0.22 a word) is
+    // marked, 121 alone (p = 11, 0.53) and 289 with 361 (0.40) are stored. The
+    // first group is always stored.
+    static bool worth_storing(const std::uint64_t* squares, int count) {
+        double marks_per_word = 0;
+        for (int k = 0; k < count; ++k) marks_per_word += 64.0 / double(squares[k]);
+        return squares[0] == 4 || marks_per_word > 0.3;
+    }
+
     // The stored flags of the next `count` words, all patterns in one pass: in
     // stretches where none of them wraps, each is a fixed funnel shift.
     template <int Patterns>
