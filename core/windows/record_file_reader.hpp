@@ -180,8 +180,13 @@ Summary<typename Profile::Count> read_window_file(const std::string& path, char 
     detail::LineReader reader(path);
     if (!reader.file)
         throw MergeRefusal(path, std::string("cannot be read: ") + std::strerror(errno));
-    const std::string incomplete =
-        "incomplete: no summary line at its end (its run was stopped or failed)";
+    // An incomplete file names the line where it breaks off: the one without
+    // its newline, or the missing summary line after the last.
+    const auto incomplete = [&](std::uint64_t at) {
+        return MergeRefusal(path, "line " + std::to_string(at) +
+                                      ": incomplete: no summary line at its end "
+                                      "(its run was stopped or failed)");
+    };
     ScanState<Profile> state;  // the file's own running extreme
     Count last_n = 0;
     bool any_record = false;
@@ -194,7 +199,7 @@ Summary<typename Profile::Count> read_window_file(const std::string& path, char 
         };
         if (summary) throw at_line("a line after the summary line");
         const std::string_view line = *got;
-        if (line.back() != '\n') throw MergeRefusal(path, incomplete);
+        if (line.back() != '\n') throw incomplete(number);
         const auto fields = detail::fields_of(line.substr(0, line.size() - 1));
         if (fields.size() == 2) {
             const auto N = read_printed_count<Count>(fields[0]);
@@ -217,6 +222,10 @@ Summary<typename Profile::Count> read_window_file(const std::string& path, char 
             throw at_line("the excess is not the one " + program +
                           " computes at this n and count for this p");
         const bool beats = kind == 'Q' ? e > state.maxQ : e < state.minE;
+        if (!beats && !any_record)
+            throw at_line(kind == 'Q'
+                              ? "the excess is not above -1e-12, the first Q record's threshold"
+                              : "the excess is not above 0, the first F record's threshold");
         if (!beats) throw at_line("the excess does not beat the records before it");
         if (kind == 'Q')
             state.maxQ = e;
@@ -228,8 +237,34 @@ Summary<typename Profile::Count> read_window_file(const std::string& path, char 
     }
     if (std::ferror(reader.file))
         throw MergeRefusal(path, std::string("cannot be read: ") + std::strerror(errno));
-    if (!summary) throw MergeRefusal(path, incomplete);
+    if (!summary) throw incomplete(number + 1);
     return *summary;
+}
+
+// p for a file named with this p text, read as the program reads its first
+// argument; p_argument, when not null, gives it as that argument would (needed
+// when the p text is empty: a first argument such as "+7" leaves no digits in
+// the names) and must agree with a p text that is there. Throws MergeRefusal,
+// naming path, for a p that cannot be known, disagrees, or is out of range.
+inline std::int32_t p_of_name(const std::string& p_text, const char* p_argument,
+                              const std::string& path) {
+    std::int32_t p = 0;
+    if (p_argument) {
+        p = read_p(p_argument);
+        if (!p_text.empty() && read_p(p_text.c_str()) != p)
+            throw MergeRefusal(path,
+                               "its p text gives p = " + std::to_string(read_p(p_text.c_str())) +
+                                   ", -p gives " + std::to_string(p));
+    } else {
+        if (p_text.empty())
+            throw MergeRefusal(path,
+                               "the p text is empty (a first argument such as +7): "
+                               "give p with -p");
+        p = read_p(p_text.c_str());
+    }
+    if (static_cast<std::uint32_t>(p) < 2 || p > 97)
+        throw MergeRefusal(path, "p = " + std::to_string(p) + " is out of range (2 to 97)");
+    return p;
 }
 
 }  // namespace morvane
