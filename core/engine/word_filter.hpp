@@ -37,9 +37,15 @@ struct WordFilter {
     std::int64_t f_level;             // an F bound below this marks the word (threshold - a)
 };
 
-// Word w of the block, with Q bits q and C_w = before.
-inline bool quarter_bounds_pass(std::uint64_t q, std::uint64_t before, std::size_t w,
-                                const WordFilter& filter) {
+// Word w of the block, with Q bits q and C_w = before: whether it passes, and
+// its Q bits (which the plain loop over a block needs too, and which cost a
+// library call in baseline x86-64 code).
+struct QuarterBounds {
+    bool pass;
+    std::int64_t q_bits;
+};
+inline QuarterBounds quarter_bounds(std::uint64_t q, std::uint64_t before, std::size_t w,
+                                    const WordFilter& filter) {
     const auto wi = static_cast<std::int64_t>(w);
     const auto start = static_cast<std::int64_t>(before) * unit;
     std::int64_t q_peak = -WordBounds::none, f_trough = WordBounds::none, b = 0;
@@ -49,8 +55,14 @@ inline bool quarter_bounds_pass(std::uint64_t q, std::uint64_t before, std::size
         if (pc < 16) f_trough = std::min(f_trough, b * unit - filter.delta_hi * (16 * h + 16 - pc));
         b += pc;
     }
-    return start - 64 * wi * filter.delta_lo + q_peak > filter.q_level ||
-           start - 64 * wi * filter.delta_hi + f_trough < filter.f_level;
+    return {start - 64 * wi * filter.delta_lo + q_peak > filter.q_level ||
+                start - 64 * wi * filter.delta_hi + f_trough < filter.f_level,
+            b};
+}
+
+inline bool quarter_bounds_pass(std::uint64_t q, std::uint64_t before, std::size_t w,
+                                const WordFilter& filter) {
+    return quarter_bounds(q, before, w, filter).pass;
 }
 
 // The whole block: sets bit w of marks (zeroed by the caller) for each word w
@@ -61,8 +73,9 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
     std::uint64_t c = 0;
     for (std::size_t w = 0; w < words; ++w) {
         before[w] = c;
-        marks[w / 64] |= std::uint64_t{quarter_bounds_pass(flags[w], c, w, filter)} << (w % 64);
-        c += static_cast<std::uint64_t>(std::popcount(flags[w]));
+        const QuarterBounds word = quarter_bounds(flags[w], c, w, filter);
+        marks[w / 64] |= std::uint64_t{word.pass} << (w % 64);
+        c += static_cast<std::uint64_t>(word.q_bits);
     }
     return c;
 }
