@@ -85,7 +85,7 @@ job=\${SLURM_JOB_ID:--}
 echo "\$(hostname) \${SLURMD_NODENAME:--} \$3 \$job \${SLURM_RESTART_COUNT:-0}" >> "$work/log"
 if [ -e "$work/hold" ] && mkdir "$work/held" 2>/dev/null; then
     "$build/$program" "\$@" || exit 1
-    q=maxdevQ_$1-\$3.txt
+    q=maxdevQ_\$1-\$3.txt
     [ ! -f "\$q" ] || truncate -s \$((\$(wc -c < "\$q") / 2)) "\$q"
     echo "\$(hostname) \$job" > "$work/held/where"
     while [ -e "$work/hold" ]; do sleep 0.1; done
