@@ -3,10 +3,11 @@
 # the faults of a cluster: the windows of one run land on two nodes and the
 # merge on either; a task cancelled mid-window; a node lost mid-window (its
 # slurmd and everything on it killed; the node is started again afterwards);
-# a task requeued mid-window. After each, the same morvane-par command is given
-# again, and the two files must be those of one run of the program, byte for
-# byte. Each window that is stopped has written a part of its files first, as
-# a real window stopped halfway has.
+# a node's slurmd stopped mid-window and started again; a task requeued
+# mid-window. After each, the same morvane-par command is given again, and the
+# two files must be those of one run of the program, byte for byte. Each
+# window that is stopped has written a part of its files first, as a real
+# window stopped halfway has.
 #
 # The faults are made by the test through its own copy of the program beside a
 # link to morvane-par, which finds its programs there: the copy logs each
@@ -239,6 +240,25 @@ node_lost() {
     again "$work/lost"
 }
 check "a node lost mid-window (slurmd and its jobs killed), started again: one run's bytes" timed node_lost
+
+# A node's slurmd stopped while a window runs there, and started again a few
+# seconds later: the window goes on meanwhile (its job step does not need
+# slurmd), and the run ends by itself.
+slurmd_stopped() {
+    fresh stopped
+    held "$work/stopped" || return 1
+    lost=$held_node
+    bash "$source_dir/.ci/slurm-down" --slurmd "$held_node" > /dev/null || return 1
+    rm -f "$work/hold"
+    sleep 3
+    bash "$source_dir/.ci/slurm-up" > /dev/null || { echo "  slurmd of $held_node does not come back"; return 1; }
+    lost=
+    finished 300 || { echo "  status $?:"; cat "$work/out"; return 1; }
+    same_files "$work/stopped" || return 1
+    again "$work/stopped"
+}
+check "a node's slurmd stopped mid-window, started again: the run ends by itself, one run's bytes" \
+    timed slurmd_stopped
 
 # A task requeued while its window runs (scontrol requeue): it runs again by
 # itself, and the run ends well without help.
