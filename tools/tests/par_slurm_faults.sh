@@ -22,7 +22,6 @@ set -u
 . "$(dirname "$0")/../../tests/checks.sh"
 build=$(cd "$1" && pwd)
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
-par=$build/morvane-par
 
 skip() {
     echo "$*"
@@ -131,7 +130,7 @@ wait_for() {
     return 1
 }
 fresh() {  # fresh NAME: an empty run folder, empty logs
-    rm -rf "$work/$1" "$work/hold" "$work/held" "$work/two-nodes"
+    rm -rf "${work:?}/$1" "$work/hold" "$work/held" "$work/two-nodes"
     mkdir "$work/$1"
     : > "$work/log"
     : > "$work/merges"
