@@ -69,10 +69,15 @@ py::object python_int(const std::string& decimal) {
     return py::reinterpret_steal<py::object>(value);
 }
 
-py::object fraction(py::object numerator, py::object denominator) {
-    // Kept for the module's life; never destroyed after the interpreter is gone.
+// fractions.Fraction, kept for the module's life and never destroyed after
+// the interpreter is gone.
+const py::object& fraction_type() {
     static const auto* type = new py::object(py::module_::import("fractions").attr("Fraction"));
-    return (*type)(std::move(numerator), std::move(denominator));
+    return *type;
+}
+
+py::object fraction(py::object numerator, py::object denominator) {
+    return fraction_type()(std::move(numerator), std::move(denominator));
 }
 
 py::object power_of_two(int k) {
@@ -94,7 +99,7 @@ double nearest_double(const ExactDensity::Real& X) {
     return py::reinterpret_steal<py::float_>(q).cast<double>();
 }
 
-py::object exact_value(double e) { return fraction(py::float_(e), py::int_(1)); }
+py::object exact_value(double e) { return fraction_type()(py::float_(e)); }
 py::object exact_value(long double e) {
     // e = m * 2^(exponent - 64), m the 64-bit significand as an integer.
     int exponent = 0;
