@@ -251,8 +251,8 @@ RunData<Profile> read(const std::string& q_path, const std::string& f_path,
     if (!f_name || f_name->kind != 'F')
         throw MergeRefusal(f_path, "not named like an F file (maxdevF_<p text>-<nmin>.txt)");
     if (f_name->p_text != q_name->p_text || f_name->nmin_text != q_name->nmin_text)
-        throw MergeRefusal(f_path, "not the partner of " + q_path +
-                                       ": another p text or nmin in the name");
+        throw MergeRefusal(f_path,
+                           "not the partner of " + q_path + ": another p text or nmin in the name");
     const auto nmin = read_printed_count<Count>(q_name->nmin_text);
     if (!nmin)
         throw MergeRefusal(q_path, "the nmin in the name, " + q_name->nmin_text +
@@ -262,9 +262,9 @@ RunData<Profile> read(const std::string& q_path, const std::string& f_path,
     if (p_value) {
         p = *p_value;
         if (!p_text.empty() && read_p(p_text.c_str()) != p)
-            throw MergeRefusal(q_path, "its p text gives p = " +
-                                           std::to_string(read_p(p_text.c_str())) +
-                                           ", p= gives " + std::to_string(p));
+            throw MergeRefusal(q_path,
+                               "its p text gives p = " + std::to_string(read_p(p_text.c_str())) +
+                                   ", p= gives " + std::to_string(p));
     } else {
         if (p_text.empty())
             throw MergeRefusal(q_path,
@@ -281,8 +281,8 @@ RunData<Profile> read(const std::string& q_path, const std::string& f_path,
         return [&list](std::string_view line, const typename Profile::Real& e) {
             // The reader has checked the line: two counts, then the excess.
             const auto fields = morvane::detail::fields_of(line.substr(0, line.size() - 1));
-            list.push_back({*read_printed_count<Count>(fields[0]),
-                            *read_printed_count<Count>(fields[1]), e});
+            list.push_back(
+                {*read_printed_count<Count>(fields[0]), *read_printed_count<Count>(fields[1]), e});
         };
     };
     const auto q = read_window_file<Profile>(q_path, 'Q', *nmin, density, lines, program,
@@ -290,7 +290,8 @@ RunData<Profile> read(const std::string& q_path, const std::string& f_path,
     const auto f = read_window_file<Profile>(f_path, 'F', *nmin, density, lines, program,
                                              keep_into(run.records.f));
     if (q.N != f.N || f.count != q.N - q.count)
-        throw MergeRefusal(f_path, "its summary line does not match that of its Q partner " + q_path);
+        throw MergeRefusal(f_path,
+                           "its summary line does not match that of its Q partner " + q_path);
     run.p = p;
     run.N = q.N;
     run.nmin = *nmin;

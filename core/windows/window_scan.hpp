@@ -90,7 +90,10 @@ public:
     using Count = typename Profile::Count;
 
     WindowRun(std::int32_t p, std::uint64_t first, std::uint64_t last, std::uint64_t length)
-        : p_(p), first_(first), last_(last), length_(length),
+        : p_(p),
+          first_(first),
+          last_(last),
+          length_(length),
           windows_((last - first) / length + 1) {}
 
     // Scans windows until none is left or the run is stopped.

@@ -46,3 +46,21 @@ def test_ctrl_c_stops_a_long_scan(tmp_path, program, jobs):
     # About a second at most; the bound allows for a machine shared with other work.
     assert float(lines[0].split()[2]) < 2.0, done.stdout
     assert lines[1:] == ["threads 1", "files []", "then 81 92"], done.stdout
+
+
+def test_other_threads_run_during_a_scan():
+    import threading
+    import time
+
+    import morvane
+    thread = threading.Thread(target=morvane.scan, args=(97, 10**10),
+                              kwargs=dict(program="morvane-l"))
+    thread.start()
+    turns = 0
+    while thread.is_alive():
+        turns += 1
+        time.sleep(0.01)
+    thread.join()
+    # The scan takes a good part of a second; holding the GIL it would leave
+    # this thread no turn at all.
+    assert turns >= 10
