@@ -80,10 +80,16 @@ def _path(value, name):
                         f"{type(value).__name__} ({value!r})") from None
 
 
+def _shown(text):
+    """repr(text), cut short for a long one."""
+    return repr(text) if len(text) <= 40 else f"{text[:20]!r}... ({len(text)} characters)"
+
+
 def _read_p(text):
     """p as the programs read the digits of their first argument: the value,
     saturated at 2**63 - 1, cut to its low 32 bits as a signed integer."""
-    value = min(int(text), 2**63 - 1) & 0xFFFFFFFF
+    digits = text.lstrip("0") or "0"
+    value = (2**63 - 1 if len(digits) > 19 else min(int(digits), 2**63 - 1)) & 0xFFFFFFFF
     return value - 2**32 if value >= 2**31 else value
 
 
@@ -201,9 +207,9 @@ class Run:
                             f"({p_text!r})")
         if not all("0" <= c <= "9" for c in p_text):
             raise ValueError(f"p_text must be digits only (the first argument up to its "
-                             f"first non-digit), not {p_text!r}")
+                             f"first non-digit), not {_shown(p_text)}")
         if p_text and _read_p(p_text) != self.p:
-            raise ValueError(f"p_text {p_text!r} gives p = {_read_p(p_text)}, "
+            raise ValueError(f"p_text {_shown(p_text)} gives p = {_read_p(p_text)}, "
                              f"not the run's p = {self.p}")
         return self._data.write(folder, p_text)
 

@@ -79,6 +79,7 @@ def test_write_refuses(tmp_path):
         (" 5", ValueError, r"^p_text must be digits only"),
         ("6", ValueError, r"^p_text '6' gives p = 6, not the run's p = 5$"),
         ("4294967302", ValueError, r"gives p = 6"),
+        ("9" * 100000, ValueError, r"gives p = -1,"),  # saturated at 2^63 - 1, as atoi does
         (5, TypeError, r"^p_text must be a str"),
     ]:
         with pytest.raises(error, match=message):
