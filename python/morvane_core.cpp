@@ -210,20 +210,21 @@ void check_run(std::int32_t p, std::uint64_t N, std::uint64_t nmin) {
     if (nmin > N) throw std::invalid_argument("nmin is above N");
 }
 
-// The run "p N nmin" of the profile's program, in windows of `window` n (0:
-// the default) on `jobs` threads, without the GIL. Every tenth of a second the
-// calling thread takes the GIL back and lets Python handle its signals: Ctrl-C
-// raises KeyboardInterrupt, and the threads stop within a window.
+// The run "p N nmin" of the profile's program, in windows of `window` n on
+// `jobs` threads, each in chunks of `chunk` n (0: the defaults), without the
+// GIL. Every tenth of a second the calling thread takes the GIL back and lets
+// Python handle its signals: Ctrl-C raises KeyboardInterrupt, and the threads
+// stop within a chunk.
 template <class Profile>
 RunData<Profile> scan(std::int32_t p, std::uint64_t N, std::uint64_t nmin, unsigned jobs,
-                      std::uint64_t window) {
+                      std::uint64_t window, std::uint64_t chunk) {
     using Count = typename Profile::Count;
     check_run<Profile>(p, N, nmin);
     if (jobs < 1) throw std::invalid_argument("jobs must be at least 1");
     std::optional<RunRecords<Profile>> records;
     {
         py::gil_scoped_release release;
-        records = scan_windows<Profile>(p, Count(N), Count(nmin), jobs, window, [] {
+        records = scan_windows<Profile>(p, Count(N), Count(nmin), jobs, window, chunk, [] {
             py::gil_scoped_acquire acquire;
             return PyErr_CheckSignals() == 0;
         });
@@ -371,15 +372,15 @@ PYBIND11_MODULE(_core, m) {
     m.def(
         "scan",
         [](const std::string& program, std::int32_t p, std::uint64_t N, std::uint64_t nmin,
-           unsigned jobs, std::uint64_t window) {
+           unsigned jobs, std::uint64_t window, std::uint64_t chunk) {
             return with_program(program, [&](auto profile) {
-                return py::cast(scan<decltype(profile)>(p, N, nmin, jobs, window));
+                return py::cast(scan<decltype(profile)>(p, N, nmin, jobs, window, chunk));
             });
         },
         py::arg("program"), py::arg("p"), py::arg("N"), py::arg("nmin"), py::arg("jobs"),
-        py::arg("window") = 0,
-        "The records of a run, scanned in windows of `window` n (0: the default) on `jobs` "
-        "threads.");
+        py::arg("window") = 0, py::arg("chunk") = 0,
+        "The records of a run, scanned in windows of `window` n on `jobs` threads, each in "
+        "chunks of `chunk` n (0: the defaults).");
     m.def(
         "read",
         [](const std::string& program, const std::string& q_path, const std::string& f_path,
@@ -390,7 +391,6 @@ PYBIND11_MODULE(_core, m) {
         },
         py::arg("program"), py::arg("q_file"), py::arg("f_file"), py::arg("p") = py::none(),
         "The records of a pair of record files, checked line by line.");
-    m.attr("longest_window") = py::int_(longest_scan_window);
 
     m.def(
         "q_count",

@@ -47,6 +47,8 @@ public:
         state_.minE = e;
         return true;
     }
+    // The running extremes of the records kept so far.
+    const ScanState<Profile>& kept() const { return state_; }
 
 private:
     ScanState<Profile> state_;

@@ -1,13 +1,13 @@
 // A run scanned in memory as consecutive windows, on one thread or several,
 // its records merged as morvane-merge merges the files of window runs.
 //
-// Window [a, b] is the fast scan of its own run "p b a", from fresh thresholds;
-// every record of the whole run is a record of its window's run, so the run's
-// records are the window records, in window order, that beat the records kept
-// before them (RecordMerge). Windows of a bounded length also bound how long the
+// Window [a, b] is the fast scan of its own run "p b a"; every record of the
+// whole run is a record of its window's run, so the run's records are the
+// window records, in window order, that beat the records kept before them
+// (RecordMerge). Windows of a bounded length also bound how long the
 // scan goes without looking at its stop flag: the flag is looked at at every
-// record and between windows, and a window far out costs only its own length
-// and one count by inclusion and exclusion.
+// record and between chunks of a window, and a window far out costs only its
+// own length and one count by inclusion and exclusion.
 #pragma once
 
 #include <algorithm>
@@ -66,18 +66,39 @@ private:
     const std::atomic<bool>& stop_;
 };
 
-// At most 2^29 n to a window: about 0.03 s for most p and up to 0.25 s for
-// p = 3, the slowest, so that a stop is seen within a fraction of a second. On
-// several threads a shorter run is cut into four windows per thread, none
-// shorter than 2^22 n, where the count below the window starts to cost more
-// than a few per cent.
-inline constexpr std::uint64_t longest_scan_window = std::uint64_t{1} << 29;
-inline constexpr std::uint64_t shortest_scan_window = std::uint64_t{1} << 22;
+// The engine scans a window in chunks of 2^28 n and looks at the stop flag
+// between them: about 0.015 s for most p and up to 0.15 s for p = 3, the
+// slowest, so that a stop is seen within a fraction of a second. Chunks cost
+// nothing but the engine's set-up; a window also costs the count below it,
+// milliseconds far out (6 ms at 10^18 for p = 97), so one thread scans the run
+// as one window, and several cut it into four windows per thread, none shorter
+// than 2^30 n.
+inline constexpr std::uint64_t scan_chunk = std::uint64_t{1} << 28;
+inline constexpr std::uint64_t shortest_scan_window = std::uint64_t{1} << 30;
 
 inline std::uint64_t scan_window_length(std::uint64_t length, unsigned jobs) {
-    if (jobs <= 1) return longest_scan_window;
-    const std::uint64_t share = length / (4 * std::uint64_t{jobs}) + 1;
-    return std::clamp(share, shortest_scan_window, longest_scan_window);
+    if (jobs <= 1) return length;
+    return std::max(length / (4 * std::uint64_t{jobs}) + 1, shortest_scan_window);
+}
+
+// The run "p b a" of window [a, b] (1 <= a <= b, no record possible beyond b),
+// as fast_scan runs it: the count below a without walking, then the engine,
+// here in chunks of `chunk` n. The engine carries nothing from one chunk to the
+// next but the scan state, so the chunks find what one scan finds. Returns false
+// when the sink stopped the scan or `stop` was set between chunks.
+template <class Profile, class Sink>
+bool scan_window(std::int32_t p, std::uint64_t a, std::uint64_t b, std::uint64_t chunk,
+                 ScanState<Profile>& state, Sink& sink, const std::atomic<bool>& stop) {
+    using Count = typename Profile::Count;
+    const int active = active_square_count<Count>(p);
+    FastScan<Profile> engine(p, b);
+    state.count = static_cast<Count>(count_q_numbers(a - 1, active));
+    for (std::uint64_t from = a;; from += chunk) {
+        const std::uint64_t to = b - from < chunk ? b : from + chunk - 1;
+        if (!engine.scan(from, to, state, sink)) return false;
+        if (to == b) return true;
+        if (stop.load(std::memory_order_relaxed)) return false;
+    }
 }
 
 namespace detail {
@@ -87,13 +108,13 @@ namespace detail {
 template <class Profile>
 class WindowRun {
 public:
-    using Count = typename Profile::Count;
-
-    WindowRun(std::int32_t p, std::uint64_t first, std::uint64_t last, std::uint64_t length)
+    WindowRun(std::int32_t p, std::uint64_t first, std::uint64_t last, std::uint64_t length,
+              std::uint64_t chunk)
         : p_(p),
           first_(first),
           last_(last),
           length_(length),
+          chunk_(chunk),
           windows_((last - first) / length + 1) {}
 
     // Scans windows until none is left or the run is stopped.
@@ -105,8 +126,8 @@ public:
                 const std::uint64_t a = first_ + k * length_;
                 const std::uint64_t b = last_ - a < length_ ? last_ : a + length_ - 1;
                 RecordCollector<Profile> sink(stop_);
-                ScanState<Profile> state;
-                if (!fast_scan<Profile>(p_, Count(b), Count(a), state, sink)) return;
+                ScanState<Profile> state = start_state();
+                if (!scan_window<Profile>(p_, a, b, chunk_, state, sink, stop_)) return;
                 merge(k, std::move(sink), state.count);
             }
         } catch (...) {
@@ -139,6 +160,17 @@ public:
     RunRecords<Profile>& records() { return records_; }
 
 private:
+    // A window's scan may start from the extremes of the records merged so far,
+    // those of the windows before it or of fewer: they lie at or below the
+    // whole run's extremes at the window's start, so the window still records
+    // every n that may be a record of the run, and fewer that are not (none on
+    // one thread, where every window before it is merged). The merge then
+    // keeps the records that beat the run's extremes.
+    ScanState<Profile> start_state() {
+        const std::lock_guard lock(mutex_);
+        return merge_.kept();
+    }
+
     void merge(std::uint64_t k, RecordCollector<Profile>&& sink, std::uint64_t count) {
         const std::lock_guard lock(mutex_);
         pending_.emplace(k, Window{std::move(sink.q), std::move(sink.f), count});
@@ -160,7 +192,7 @@ private:
     };
 
     const std::int32_t p_;
-    const std::uint64_t first_, last_, length_, windows_;
+    const std::uint64_t first_, last_, length_, chunk_, windows_;
     std::atomic<std::uint64_t> next_{0};
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
@@ -175,22 +207,24 @@ private:
 }  // namespace detail
 
 // The records of the run "p N nmin" (checked arguments), scanned as windows of
-// `length` n (0: scan_window_length) on `jobs` threads, the same records as
-// the run writes. The calling thread only waits, and calls keep_going() about
-// every tenth of a second; once that returns false, the threads stop within a
-// window and nothing is returned. An exception from a thread or from
-// keep_going() comes out here after every thread has ended.
+// `length` n (0: scan_window_length) on `jobs` threads, each in chunks of
+// `chunk` n (0: scan_chunk), the same records as the run writes. The calling thread only waits, and
+// calls keep_going() about every tenth of a second; once that returns false, the threads stop
+// within a window and nothing is returned. An exception from a thread or from keep_going() comes
+// out here after every thread has ended.
 template <class Profile, class KeepGoing>
 std::optional<RunRecords<Profile>> scan_windows(std::int32_t p, typename Profile::Count N,
                                                 typename Profile::Count nmin, unsigned jobs,
-                                                std::uint64_t length, KeepGoing&& keep_going) {
+                                                std::uint64_t length, std::uint64_t chunk,
+                                                KeepGoing&& keep_going) {
     using Count = typename Profile::Count;
     const int active = active_square_count<Count>(p);
     const std::uint64_t first = nmin > 1 ? nmin : 1;
     const std::uint64_t last = last_record_n<Profile>(active, first, N);
     if (jobs < 1) jobs = 1;
     if (length == 0) length = scan_window_length(last - first + 1, jobs);
-    detail::WindowRun<Profile> run(p, first, last, length);
+    if (chunk == 0) chunk = scan_chunk;
+    detail::WindowRun<Profile> run(p, first, last, length, chunk);
 
     std::vector<std::thread> threads;
     struct Joiner {  // every thread ends before the run goes, whatever happens

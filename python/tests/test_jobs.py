@@ -14,9 +14,10 @@ def records(run):
     return (run.q.tolist(), run.f.tolist(), run.q_exact(), run.f_exact(), run.q_total)
 
 
-def windowed(program, p, N, nmin, jobs, window):
-    """The run through the module's own scan, with windows of a chosen length."""
-    return morvane.Run(_core.scan(program, p, N, nmin, jobs, window))
+def windowed(program, p, N, nmin, jobs, window, chunk=0):
+    """The run through the module's own scan, with windows and chunks of a
+    chosen length."""
+    return morvane.Run(_core.scan(program, p, N, nmin, jobs, window, chunk))
 
 
 # p = 2 ties its Q record at every Q-number, p = 3 and 4 repeat every 36 n,
@@ -32,6 +33,12 @@ def test_windows_of_every_length_merge_into_one_run(program, p, nmin):
         for window in windows:
             for jobs in (1, 2, 3):
                 assert records(windowed(program, p, N, nmin, jobs, window)) == one, (N, window, jobs)
+        # One window scanned in chunks, which the engine continues from the
+        # scan state alone; a chunk of 1 ends within every word.
+        for chunk in (1, 63, 64, 4096, 32768 + 7):
+            if N // chunk <= 400:
+                assert records(windowed(program, p, N, nmin, 1, N, chunk)) == one, (N, chunk)
+        assert records(windowed(program, p, N, nmin, 2, 999, 100)) == one, N
 
 
 def far_cases(program):
@@ -45,9 +52,9 @@ def far_cases(program):
 def test_far_windows_merge_into_the_programs_files(tmp_path, program):
     for p, N, nmin in far_cases(program):
         expected = program_files(tmp_path / f"{p}-{nmin}", program, p, N, nmin)
-        for window in (1000, 4099):
-            run = windowed(program, p, N, nmin, 2, window)
-            out = tmp_path / f"{p}-{nmin}-{window}"
+        for window, chunk in ((1000, 0), (4099, 0), (N, 1000), (9999, 257)):
+            run = windowed(program, p, N, nmin, 2, window, chunk)
+            out = tmp_path / f"{p}-{nmin}-{window}-{chunk}"
             out.mkdir()
             q_path, f_path = run.write(out)
             assert (open(q_path, "rb").read(), open(f_path, "rb").read()) == expected
