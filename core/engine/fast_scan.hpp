@@ -335,25 +335,29 @@ inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last
     return true;
 }
 
-// The whole run: the count below nmin by inclusion and exclusion, then the
-// fast scan from max(nmin, 1) to N.
-//
 // Where the profile's excess repeats exactly with some period P (the exact
 // excess does, see exact_density.hpp), every excess from first + P on has been
 // met already in [first, first + P), so it cannot beat the running extreme:
-// the scan stops there, and C(N) is counted without walking.
-//
-// In the copy of the loops chosen for this process, or in the one given, which
-// must run here (engine_copy_runs).
+// the last n that can write a record of a run from first (at least 1) to N is
+// first + P - 1, and otherwise N.
+template <class Profile>
+std::uint64_t last_record_n(int active, std::uint64_t first, std::uint64_t N) {
+    const std::uint64_t period = Profile::Density::excess_period(active);
+    return period != 0 && N - first >= period ? first + period - 1 : N;
+}
+
+// The whole run: the count below nmin by inclusion and exclusion, then the
+// fast scan from max(nmin, 1) to the last n that can write a record; C(N)
+// beyond that is counted without walking. In the copy of the loops chosen for
+// this process, or in the one given, which must run here (engine_copy_runs).
 template <class Profile, class Sink>
 bool fast_scan(std::int32_t p, typename Profile::Count N, typename Profile::Count nmin,
                ScanState<Profile>& state, Sink& sink, EngineCopy copy = chosen_engine_copy()) {
     using Count = typename Profile::Count;
     const int active = active_square_count<Count>(p);
     const std::uint64_t first = nmin > 1 ? nmin : 1;
-    const std::uint64_t period = Profile::Density::excess_period(active);
-    const bool cut = period != 0 && N - first >= period;
-    const std::uint64_t last = cut ? first + period - 1 : N;
+    const std::uint64_t last = last_record_n<Profile>(active, first, N);
+    const bool cut = last != N;
     FastScan<Profile> engine(p, last);
     state.count = static_cast<Count>(count_q_numbers(first - 1, active));
     if (!engine.scan_with(copy, first, last, state, sink)) return false;

@@ -29,6 +29,31 @@
 
 namespace morvane {
 
+// The records of one run from the records of its windows, offered in window
+// order: a window record is one of the run's when it beats every record kept
+// before it. The files' merge below and the in-memory window runs of the
+// Python module keep records by this one rule.
+template <class Profile>
+class RecordMerge {
+public:
+    using Real = typename Profile::Real;
+    bool keeps_q(const Real& e) {
+        if (!(e > state_.maxQ)) return false;
+        state_.maxQ = e;
+        return true;
+    }
+    bool keeps_f(const Real& e) {
+        if (!(e < state_.minE)) return false;
+        state_.minE = e;
+        return true;
+    }
+    // The running extremes of the records kept so far.
+    const ScanState<Profile>& kept() const { return state_; }
+
+private:
+    ScanState<Profile> state_;
+};
+
 // The Q and F files of one window.
 template <class Count>
 struct WindowFiles {
@@ -155,21 +180,15 @@ void merge_record_files(const std::string& program, const char* p_argument,
     }
     detail::TemporaryFile q_out(q_target);
     detail::TemporaryFile f_out(f_target);
-    ScanState<Profile> state;
+    RecordMerge<Profile> merge;
     for (const auto& [nmin, window] : windows) {
         read_window_file<Profile>(window.q_path, 'Q', nmin, density, lines, program,
                                   [&](std::string_view line, auto e) {
-                                      if (e > state.maxQ) {
-                                          state.maxQ = e;
-                                          q_out.write(line);
-                                      }
+                                      if (merge.keeps_q(e)) q_out.write(line);
                                   });
         read_window_file<Profile>(window.f_path, 'F', nmin, density, lines, program,
                                   [&](std::string_view line, auto e) {
-                                      if (e < state.minE) {
-                                          state.minE = e;
-                                          f_out.write(line);
-                                      }
+                                      if (merge.keeps_f(e)) f_out.write(line);
                                   });
     }
     q_out.write(last.q.line);

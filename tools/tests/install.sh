@@ -1,14 +1,16 @@
 #!/bin/sh
-# cmake --install puts the programs, morvane-plot and the manual pages in
-# place, and what it installed works: man finds every page, morvane-l's and
-# morvane-x's pages show morvane's, and the installed commands run an
-# experiment, check its files and draw it.
+# cmake --install puts the programs, morvane-plot, the manual pages and the
+# Python module in place, and what it installed works: man finds every page,
+# morvane-l's and morvane-x's pages show morvane's, the installed commands run
+# an experiment, check its files and draw it, and Python imports the module
+# from an install under another prefix through PYTHONPATH.
 #
 # Usage: install.sh CMAKE BUILD_DIR FULL_BINDIR FULL_MANDIR WITH_MORVANE_L(yes|no)
-#                   WITH_MORVANE_X(yes|no)
+#                   WITH_MORVANE_X(yes|no) PYTHON|no PYTHON_DIR|no
+# (PYTHON_DIR: the module's folder relative to the prefix)
 set -u
 . "$(dirname "$0")/../../tests/checks.sh"
-cmake=$1 build=$2 bindir=$3 mandir=$4 extended=$5 exact=$6
+cmake=$1 build=$2 bindir=$3 mandir=$4 extended=$5 exact=$6 python=${7:-no} python_dir=${8:-no}
 
 dest=$(mktemp -d)
 trap 'rm -rf "$dest"' EXIT
@@ -97,5 +99,26 @@ if command -v parallel >/dev/null; then
         sh -c "cd par && '$bin/morvane-par' -w 3 morvane 97 100000 && cmp maxdevQ_97-1.txt ../maxdevQ_97-1.txt && cmp maxdevF_97-1.txt ../maxdevF_97-1.txt"
 fi
 check "a picture" test -s records.png
+
+# The Python module: where Debian's python3 looks under the default prefix, and
+# under another prefix imported through PYTHONPATH, writing morvane-x's files.
+if [ "$python" != no ]; then
+    check "the module goes to lib/python3.X/dist-packages" \
+        sh -c "case '$python_dir' in lib/python3.*/dist-packages) exit 0 ;; *) exit 1 ;; esac"
+    check "Debian's python3 looks there under /usr/local" "$python" -c \
+        "import site, sys; sys.exit('/usr/local/$python_dir' not in site.getsitepackages())"
+    "$cmake" --install "$build" --prefix "$dest/prefix" > "$dest/prefix.log" 2>&1 ||
+        { cat "$dest/prefix.log"; echo "FAILED: cmake --install --prefix"; exit 1; }
+    site=$dest/prefix/$python_dir
+    check "the module is installed under the prefix" \
+        test -f "$site/morvane/__init__.py" -a -n "$(ls "$site"/morvane/_core*.so 2>/dev/null)"
+    mkdir py
+    check "python3 imports the installed module with PYTHONPATH and writes a run's files" \
+        sh -c "cd py && PYTHONPATH='$site' '$python' -c '
+import sys, morvane
+assert morvane.__file__.startswith(\"$site/\"), morvane.__file__
+morvane.scan(97, 100000).write()
+' && cmp maxdevQ_97-1.txt ../x/maxdevQ_97-1.txt && cmp maxdevF_97-1.txt ../x/maxdevF_97-1.txt"
+fi
 
 tally
