@@ -18,10 +18,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/q_count.hpp"
 #include "engine/scan_state.hpp"
 #include "run/record_files.hpp"
 #include "windows/record_file_reader.hpp"
@@ -44,10 +46,17 @@ struct WindowFiles {
 // digits in the names). Throws MergeRefusal, before anything is written, for
 // names that are not record files', mixed p texts, a window without its Q or F
 // partner, an incomplete or damaged file, and gaps or overlaps between windows.
+//
+// With `through`, the windows end where the profile's excess has repeated for
+// one period from the first window's start, and the run goes on to `through`:
+// no n beyond that period can beat what the period holds (the excess there
+// repeats one met already), so the records are the windows', and the summary
+// lines give C(through) counted by inclusion and exclusion, as the program's
+// own scan stops and counts.
 template <class Profile>
 void merge_record_files(const std::string& program, const char* p_argument,
-                        const std::vector<std::string>& paths,
-                        const std::filesystem::path& out_dir) {
+                        const std::vector<std::string>& paths, const std::filesystem::path& out_dir,
+                        std::optional<typename Profile::Count> through = std::nullopt) {
     using Count = typename Profile::Count;
     if (paths.empty()) throw MergeRefusal(program, "no record file to merge");
 
@@ -141,10 +150,32 @@ void merge_record_files(const std::string& program, const char* p_argument,
         before = &window;
     }
 
-    // The kept lines, through temporary files renamed over the outputs. A
-    // folder in an output's place would stop the second rename after the first.
     const auto& first = windows.begin()->second;
     const auto& last = windows.rbegin()->second;
+    std::string q_summary = last.q.line, f_summary = last.f.line;
+    if (through) {
+        const int active = active_square_count<Count>(p);
+        const std::uint64_t period = Profile::Density::excess_period(active);
+        const std::uint64_t start = first.nmin > 1 ? first.nmin : 1;
+        if (period == 0 || *through < last.q.N || *through - start < period ||
+            last.q.N != start + period - 1)
+            throw MergeRefusal(last.q_path,
+                               "it ends at N = " + std::to_string(last.q.N) +
+                                   ", not where the excess has repeated for one period from n = " +
+                                   std::to_string(start) + " on the way to " +
+                                   std::to_string(*through));
+        const auto c = static_cast<Count>(count_q_numbers(*through, active));
+        using Printed = typename Profile::Printed;
+        char line[64];
+        std::snprintf(line, sizeof line, Profile::summary_format, Printed(*through), Printed(c));
+        q_summary = line;
+        std::snprintf(line, sizeof line, Profile::summary_format, Printed(*through),
+                      Printed(*through - c));
+        f_summary = line;
+    }
+
+    // The kept lines, through temporary files renamed over the outputs. A
+    // folder in an output's place would stop the second rename after the first.
     const auto q_target = out_dir / record_file_name('Q', p_text.c_str(), first.nmin);
     const auto f_target = out_dir / record_file_name('F', p_text.c_str(), first.nmin);
     for (const auto& target : {q_target, f_target}) {
@@ -172,8 +203,8 @@ void merge_record_files(const std::string& program, const char* p_argument,
                                       }
                                   });
     }
-    q_out.write(last.q.line);
-    f_out.write(last.f.line);
+    q_out.write(q_summary);
+    f_out.write(f_summary);
     q_out.finish();
     f_out.finish();
     q_out.rename_over_target();
