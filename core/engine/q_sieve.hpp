@@ -10,6 +10,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <numeric>
 #include <vector>
 
@@ -34,24 +37,21 @@ public:
         const std::uint64_t lcm = std::lcm(period, std::uint64_t{64});
         const std::uint64_t bits = lcm * ((4096 + lcm - 1) / lcm);
         words_ = bits / 64;
-        flags_.assign(words_ + 1, 0);  // one word more: a copy of the first
-        for (int k = 0; k < count; ++k)
-            for (std::uint64_t j = 0; j < bits; j += squares[k]) flags_[j / 64] |= 1ull << (j % 64);
-        flags_[words_] = flags_[0];
+        table_ = stored(squares, count, bits);
         // Stored bit j stands for n = j (mod bits).
         const std::uint64_t offset = first % bits;
         next_ = offset / 64;
         shift_ = offset % 64;
     }
 
-    bool empty() const { return flags_.empty(); }
+    bool empty() const { return !table_; }
 
     // Writes (or ORs into) out[0 .. count) the flags of the next 64 * count n.
     template <bool Merge>
     void put(std::uint64_t* __restrict out, std::uint64_t count) {
         while (count) {
             const std::uint64_t run = std::min(count, words_ - next_);
-            const std::uint64_t* __restrict in = flags_.data() + next_;
+            const std::uint64_t* __restrict in = table_->data() + next_;
             const unsigned r = shift_;
             if (r == 0) {
                 for (std::uint64_t i = 0; i < run; ++i) out[i] = Merge ? out[i] | in[i] : in[i];
@@ -69,7 +69,31 @@ public:
     }
 
 private:
-    std::vector<std::uint64_t> flags_;
+    using Table = std::vector<std::uint64_t>;
+
+    // The stored flags of these squares, made once per process: they are the
+    // same for every scan, and making them (about 0.4 ms for 4 * 9 * 25 * 49
+    // and 121 * 169 together) would be most of the set-up of a short window.
+    static std::shared_ptr<const Table> stored(const std::uint64_t* squares, int count,
+                                               std::uint64_t bits) {
+        static std::mutex guard;
+        static std::map<std::vector<std::uint64_t>, std::shared_ptr<const Table>> made;
+        std::vector<std::uint64_t> key(squares, squares + count);
+        const std::lock_guard<std::mutex> lock(guard);
+        auto& table = made[key];
+        if (!table) {
+            auto flags =
+                std::make_shared<Table>(bits / 64 + 1, 0);  // one more: a copy of the first
+            for (int k = 0; k < count; ++k)
+                for (std::uint64_t j = 0; j < bits; j += squares[k])
+                    (*flags)[j / 64] |= 1ull << (j % 64);
+            flags->back() = flags->front();
+            table = std::move(flags);
+        }
+        return table;
+    }
+
+    std::shared_ptr<const Table> table_;
     std::uint64_t words_ = 0;  // stored words in one repetition
     std::uint64_t next_ = 0;   // stored word holding the next scan word's first flag
     unsigned shift_ = 0;       // that flag's bit in it

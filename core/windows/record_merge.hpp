@@ -10,9 +10,10 @@
 // the profile's own arithmetic; the printed twelve decimals would tie where the
 // program saw a difference (p = 2, p = 3, the extended profile far out).
 //
-// Every file is read twice, a line at a time: once to check all of it before
-// anything is written, once to copy the kept lines. Nothing grows with N or
-// with the number of records.
+// Every file is read a line at a time: once to check all of it before anything
+// is written, and again to copy the kept lines when its last record beats the
+// records kept before it. Nothing grows with N or with the number of records
+// (two excesses per window are kept).
 #pragma once
 
 #include <cstdint>
@@ -123,12 +124,19 @@ void merge_record_files(const std::string& program, const char* p_argument,
     // Every line of every file, then the windows' sequence.
     const typename Profile::Density density(active_square_count<Count>(p));
     ProgramLines<Profile> lines;
-    const auto ignore = [](std::string_view, auto) {};
+    // Each file's extreme, its last record's excess: a file whose extreme
+    // cannot beat the records kept before it adds no line, and is not read
+    // a second time.
+    std::map<Count, std::pair<typename Profile::Real, typename Profile::Real>> extremes;
     for (auto& [nmin, window] : windows) {
+        ScanState<Profile> own;
         window.q =
-            read_window_file<Profile>(window.q_path, 'Q', nmin, density, lines, program, ignore);
+            read_window_file<Profile>(window.q_path, 'Q', nmin, density, lines, program,
+                                      [&](std::string_view, const auto& e) { own.maxQ = e; });
         window.f =
-            read_window_file<Profile>(window.f_path, 'F', nmin, density, lines, program, ignore);
+            read_window_file<Profile>(window.f_path, 'F', nmin, density, lines, program,
+                                      [&](std::string_view, const auto& e) { own.minE = e; });
+        extremes.emplace(nmin, std::make_pair(own.maxQ, own.minE));
         if (window.q.N != window.f.N || window.f.count != window.q.N - window.q.count)
             throw MergeRefusal(
                 window.f_path,
@@ -188,20 +196,23 @@ void merge_record_files(const std::string& program, const char* p_argument,
     detail::TemporaryFile f_out(f_target);
     ScanState<Profile> state;
     for (const auto& [nmin, window] : windows) {
-        read_window_file<Profile>(window.q_path, 'Q', nmin, density, lines, program,
-                                  [&](std::string_view line, auto e) {
-                                      if (e > state.maxQ) {
-                                          state.maxQ = e;
-                                          q_out.write(line);
-                                      }
-                                  });
-        read_window_file<Profile>(window.f_path, 'F', nmin, density, lines, program,
-                                  [&](std::string_view line, auto e) {
-                                      if (e < state.minE) {
-                                          state.minE = e;
-                                          f_out.write(line);
-                                      }
-                                  });
+        const auto& [q_extreme, f_extreme] = extremes.at(nmin);
+        if (q_extreme > state.maxQ)
+            read_window_file<Profile>(window.q_path, 'Q', nmin, density, lines, program,
+                                      [&](std::string_view line, auto e) {
+                                          if (e > state.maxQ) {
+                                              state.maxQ = e;
+                                              q_out.write(line);
+                                          }
+                                      });
+        if (f_extreme < state.minE)
+            read_window_file<Profile>(window.f_path, 'F', nmin, density, lines, program,
+                                      [&](std::string_view line, auto e) {
+                                          if (e < state.minE) {
+                                              state.minE = e;
+                                              f_out.write(line);
+                                          }
+                                      });
     }
     q_out.write(q_summary);
     f_out.write(f_summary);

@@ -29,7 +29,8 @@ check "morvane in $bindir" test -x "$bin/morvane"
 check "morvane-plot in $bindir" test -x "$bin/morvane-plot"
 check "morvane(1) in $mandir/man1" test -f "$man/man1/morvane.1"
 check "morvane-plot(1) in $mandir/man1" test -f "$man/man1/morvane-plot.1"
-check "morvane-par and morvane-merge in $bindir" test -x "$bin/morvane-par" -a -x "$bin/morvane-merge"
+check "morvane-par, morvane-merge and morvane-check in $bindir" \
+    test -x "$bin/morvane-par" -a -x "$bin/morvane-merge" -a -x "$bin/morvane-check"
 check "morvane-par(1) and morvane-merge(1) in $mandir/man1" \
     test -f "$man/man1/morvane-par.1" -a -f "$man/man1/morvane-merge.1"
 if [ "$extended" = yes ]; then
