@@ -43,8 +43,8 @@ one=$(best "${ones[@]}")
 echo "one run:                 $one s (best of 5)"
 for jobs in 1 "$cores"; do
     if [ "$jobs" = 1 ]; then par=$(best "${singles[@]}"); else par=$(best "${alls[@]}"); fi
-    windows=$("$build/morvane-merge" --plan --head "$jobs" 0 "$program" 97 "$N" | grep -c '^window')
-    windows="$windows windows and a head"
+    plan=$("$build/morvane-merge" --plan --head "$jobs" 0 0 "$program" 97 "$N")
+    windows="$(printf '%s\n' "$plan" | sed -n 's/^windows //p') windows, a head among them, in $(printf '%s\n' "$plan" | sed -n 's/^tasks //p') tasks"
     echo "morvane-par -j $jobs:        $par s ($windows), one run / this = $(awk -v a="$one" -v b="$par" 'BEGIN { printf "%.2f", a / b }')"
 done
 

@@ -117,6 +117,7 @@ struct PlannedRun {
         TaskSettings settings;
         settings.messages = stream;
         settings.sync_seconds = -1;  // scratch files
+        settings.every_window = true;
         int status = 1;
         try {
             status = run_task<Profile>(plan, folder(), t, settings, inspect);

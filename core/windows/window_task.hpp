@@ -5,12 +5,15 @@
 // The checkpoint is the pair of files that the run over the task's stretch, up
 // to the end of the last window merged, would write (`PROGRAM p b a`, a the
 // stretch's start): the merge of its windows is exact for the reason the final
-// merge is (record_merge.hpp). After every window each file is written anew
-// beside its name and renamed over it, so that a task stopped at any moment
-// leaves a whole checkpoint, and loses at most the window it was in; started
-// again, it goes on after the last window its files hold. The Q and F files
-// are renamed one after the other, so they may stand one window apart: each
-// goes on from its own.
+// merge is (record_merge.hpp). After a window each file is written anew beside
+// its name and renamed over it, so that a task stopped at any moment leaves a
+// whole checkpoint, and loses at most the window it was in; started again, it
+// goes on after the last window its files hold. Windows shorter than twenty
+// times what a replacement takes (a millisecond or so on a local disk) are
+// merged in memory and written with a later one, so that the checkpoint never
+// takes more than a twentieth of the task's time; a stop then loses those too.
+// The Q and F files are renamed one after the other, so they may stand one
+// window apart: each goes on from its own.
 //
 // Each window is scanned from the running extremes of the task's records so
 // far, so that it finds the records of the task's run and no others. They are
@@ -173,6 +176,8 @@ struct KindCheckpoint {
     std::vector<std::string> lines;  // newline included
     typename Profile::Real extreme;  // maxQ or minE
     std::uint64_t next;              // the first window it does not hold
+    std::string summary = {};        // of its last window
+    bool unwritten = false;          // it holds windows its file does not
 };
 
 inline double unix_time() {
@@ -251,6 +256,13 @@ struct TaskSettings {
     // At most this long between two fsyncs of the checkpoint, and one at the
     // task's end; below 0, none (scratch files of tests).
     double sync_seconds = 1.0;
+    // The share of the task's time that replacing the checkpoint may take.
+    // A replacement costs about a millisecond on a local disk (ext4 writes a
+    // file renamed over another out at once), more on a cluster's shared file
+    // system: after a window shorter than that share allows, the checkpoint
+    // waits for the next window (every_window: after each, whatever it costs).
+    double checkpoint_share = 0.05;
+    bool every_window = false;
     int attempts = 3;               // scans of a window whose records fail the check
     double lock_wait_seconds = 60;  // a requeued task may start while the old one ends
 };
@@ -343,6 +355,8 @@ int run_task(const RunPlan& plan, const std::string& work, std::uint64_t t,
     std::fflush(log);
 
     auto last_sync = std::chrono::steady_clock::now();
+    auto last_write = last_sync;
+    double write_seconds = 0;  // what the last replacement took
     for (std::uint64_t k = resume; k < end; ++k) {
         const auto [wa, wb] = windows.window(k);
         const auto window_start = std::chrono::steady_clock::now();
@@ -362,31 +376,45 @@ int run_task(const RunPlan& plan, const std::string& work, std::uint64_t t,
         }
         if (!good) return 1;
         const auto now = std::chrono::steady_clock::now();
-        const bool sync = settings.sync_seconds >= 0 &&
-                          (k + 1 == end || std::chrono::duration<double>(now - last_sync).count() >=
-                                               settings.sync_seconds);
-        try {
-            for (auto& kind : kinds) {
-                if (kind.next > k) continue;  // it holds this window already
-                // Each record beats the one before and the checkpoint's extreme
-                // (checked): all are the task run's.
-                for (const auto& r : kind.kind == 'Q' ? good->q : good->f) {
-                    kind.extreme = r.e;
-                    kind.lines.emplace_back(lines.line(kind.kind, r.n, r.count, r.e));
-                }
-                const Count shown = kind.kind == 'Q' ? good->count : good->N - good->count;
-                detail::TemporaryFile out(task_file(work, plan, kind.kind, t));
-                for (const auto& line : kind.lines) out.write(line);
-                out.write(detail::summary_line<Profile>(good->N, shown));
-                out.finish(sync);
-                out.rename_over_target();
-                kind.next = k + 1;
+        const auto since = [&](auto then) {
+            return std::chrono::duration<double>(now - then).count();
+        };
+        // Each record beats the one before and the checkpoint's extreme
+        // (checked): all are the task run's.
+        for (auto& kind : kinds) {
+            if (kind.next > k) continue;  // it holds this window already
+            for (const auto& r : kind.kind == 'Q' ? good->q : good->f) {
+                kind.extreme = r.e;
+                kind.lines.emplace_back(lines.line(kind.kind, r.n, r.count, r.e));
             }
-        } catch (const MergeRefusal& refusal) {
-            say(refusal.what());
-            return 1;
+            kind.summary = detail::summary_line<Profile>(
+                good->N, kind.kind == 'Q' ? good->count : good->N - good->count);
+            kind.next = k + 1;
+            kind.unwritten = true;
         }
-        if (sync) last_sync = now;
+        const bool last = k + 1 == end;
+        if (last || settings.every_window ||
+            since(last_write) * settings.checkpoint_share >= write_seconds) {
+            const bool sync =
+                settings.sync_seconds >= 0 && (last || since(last_sync) >= settings.sync_seconds);
+            try {
+                for (auto& kind : kinds) {
+                    if (!kind.unwritten) continue;
+                    detail::TemporaryFile out(task_file(work, plan, kind.kind, t));
+                    for (const auto& line : kind.lines) out.write(line);
+                    out.write(kind.summary);
+                    out.finish(sync);
+                    out.rename_over_target();
+                    kind.unwritten = false;
+                }
+            } catch (const MergeRefusal& refusal) {
+                say(refusal.what());
+                return 1;
+            }
+            if (sync) last_sync = now;
+            last_write = std::chrono::steady_clock::now();
+            write_seconds = std::chrono::duration<double>(last_write - now).count();
+        }
         total_seconds += std::chrono::duration<double>(now - window_start).count();
         total_n += wb - wa + 1;
         std::fprintf(log, "window %llu %llu %.6f %llu %.3f\n", static_cast<unsigned long long>(k),

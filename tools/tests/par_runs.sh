@@ -103,7 +103,10 @@ check "--status with -w: status 2" refused 2 "" --status -w 3 morvane 97
 check "--status of no run: status 1" refused 1 "" --status morvane 97 5000
 
 # Stopping and resuming, on a run of a few seconds on two cores: 400 windows
-# in 4 tasks. The tasks' logs tell which windows were scanned: morvane-par is
+# in 4 tasks. A stopped task loses the window it was in and those it merged
+# since it last replaced its checkpoint, which it does at most every twenty
+# times a replacement's time (a few windows of these). The tasks' logs tell
+# which windows were scanned: morvane-par is
 # reached through a link beside a morvane-merge that keeps a copy of them
 # before the final merge, after which the work folder is gone.
 bin=$work/bin
@@ -177,12 +180,12 @@ interrupted() {
     again "$run" || return 1
     grep -q '^morvane-par: [1-9][0-9]* of 400 windows done before' "$work/again" ||
         { echo "  no windows done before:"; cat "$work/again"; return 1; }
-    # Each task lost at most the window it was in.
+    # Each task lost at most a few windows.
     local total
     total=$(scanned)
-    [ "$total" -le 404 ] || { echo "  $total windows scanned for 400"; return 1; }
+    [ "$total" -le 440 ] || { echo "  $total windows scanned for 400"; return 1; }
 }
-check "stopped by Ctrl-C, started again: one run's bytes, each task lost at most a window" interrupted
+check "stopped by Ctrl-C, started again: one run's bytes, each task lost a few windows at most" interrupted
 
 # SIGKILL of morvane-par and GNU parallel: the tasks, in process groups of
 # their own, go on to their end holding the run's lock; the same command
@@ -201,7 +204,7 @@ driver_killed() {
     again "$run" || return 1
     local total
     total=$(scanned)
-    [ "$total" -le 404 ] || { echo "  $total windows scanned for 400"; return 1; }
+    [ "$total" -le 440 ] || { echo "  $total windows scanned for 400"; return 1; }
 }
 check "morvane-par killed (SIGKILL), started again: one run's bytes" driver_killed
 
@@ -220,16 +223,17 @@ task_killed() {
     local done_before
     done_before=$(grep -c '^window ' "$run"/*.work/task-1.log)
     [ "$done_before" -gt 0 ] || { echo "  task 1 had merged no window"; return 1; }
-    # Task 1's second start: after its last merged window (window 100 is its
-    # first); one more when the kill came after the renames, before the log.
+    # Task 1's second start: after its last window in the checkpoint (window
+    # 100 is its first), no more than a few windows before the last it logged,
+    # and one more when the kill came after the renames, before the log.
     again "$run" || return 1
     local resumed
     resumed=$(sed -n 's/^start [0-9]* [0-9.]* \([0-9]*\) .*/\1/p' "$work/kept/task-1.log" | tail -n 1)
-    [ "$resumed" = $((100 + done_before)) ] || [ "$resumed" = $((101 + done_before)) ] ||
+    [ "$resumed" -le $((101 + done_before)) ] && [ "$resumed" -ge $((90 + done_before)) ] ||
         { echo "  task 1 went on at window '$resumed' after $done_before windows"; return 1; }
     local total
     total=$(scanned)
-    [ "$total" -le 404 ] || { echo "  $total windows scanned for 400"; return 1; }
+    [ "$total" -le 440 ] || { echo "  $total windows scanned for 400"; return 1; }
 }
 check "a task killed (SIGKILL) mid-window, started again: one run's bytes" task_killed
 
