@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the two fuzz targets with clang, libFuzzer, AddressSanitizer and
+# Builds the three fuzz targets with clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer, and runs each for a bounded time from its seed
 # corpus in fuzz/corpus/. Any crash, sanitizer report or mismatch fails the run
 # and leaves the input that caused it in build-fuzz/ (crash-...), to replay with
@@ -22,6 +22,7 @@ clang++ "${flags[@]}" fuzz/arguments_fuzz.cpp -o "$out/arguments_fuzz"
 # The engine's inputs are a few integers: tracing comparisons costs about
 # three quarters of its speed and finds nothing that random values do not.
 clang++ "${flags[@]}" -fno-sanitize-coverage=trace-cmp fuzz/engine_fuzz.cpp -o "$out/engine_fuzz"
+clang++ "${flags[@]}" fuzz/check_fuzz.cpp -o "$out/check_fuzz"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -43,3 +44,4 @@ run() {
 
 run arguments 256
 run engine 64
+run check 4096

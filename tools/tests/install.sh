@@ -2,7 +2,7 @@
 # cmake --install puts the programs, morvane-plot and the manual pages in
 # place, and what it installed works: man finds every page, morvane-l's and
 # morvane-x's pages show morvane's, and the installed commands run an
-# experiment and draw it.
+# experiment, check its files and draw it.
 #
 # Usage: install.sh CMAKE BUILD_DIR FULL_BINDIR FULL_MANDIR WITH_MORVANE_L(yes|no)
 #                   WITH_MORVANE_X(yes|no)
@@ -29,10 +29,11 @@ check "morvane in $bindir" test -x "$bin/morvane"
 check "morvane-plot in $bindir" test -x "$bin/morvane-plot"
 check "morvane(1) in $mandir/man1" test -f "$man/man1/morvane.1"
 check "morvane-plot(1) in $mandir/man1" test -f "$man/man1/morvane-plot.1"
-check "morvane-par, morvane-merge and morvane-check in $bindir" \
-    test -x "$bin/morvane-par" -a -x "$bin/morvane-merge" -a -x "$bin/morvane-check"
+check "morvane-par and morvane-merge in $bindir" test -x "$bin/morvane-par" -a -x "$bin/morvane-merge"
 check "morvane-par(1) and morvane-merge(1) in $mandir/man1" \
     test -f "$man/man1/morvane-par.1" -a -f "$man/man1/morvane-merge.1"
+check "morvane-check in $bindir" test -x "$bin/morvane-check"
+check "morvane-check(1) in $mandir/man1" test -f "$man/man1/morvane-check.1"
 if [ "$extended" = yes ]; then
     check "morvane-l in $bindir" test -x "$bin/morvane-l"
     check "morvane-l(1) in $mandir/man1" test -f "$man/man1/morvane-l.1"
@@ -48,7 +49,7 @@ if [ "$exact" = yes ]; then
     pages="$pages morvane-x"
 fi
 
-pages="$pages morvane-par morvane-merge"
+pages="$pages morvane-par morvane-merge morvane-check"
 if command -v man >/dev/null; then
     for page in $pages; do
         check "man finds and renders $page without warnings" \
@@ -80,6 +81,12 @@ if [ "$exact" = yes ]; then
     check "the installed morvane-x runs" sh -c "cd x && '$bin/morvane-x' 97 100000"
     check "morvane-plot draws morvane-x's files" \
         "$bin/morvane-plot" x/maxdevQ_97-1.txt x/maxdevF_97-1.txt x/records.png
+fi
+check "the installed morvane-check passes morvane's files" \
+    "$bin/morvane-check" morvane maxdevQ_97-1.txt maxdevF_97-1.txt
+if [ "$exact" = yes ]; then
+    check "the installed morvane-check passes morvane-x's files" \
+        "$bin/morvane-check" morvane-x x/maxdevQ_97-1.txt x/maxdevF_97-1.txt
 fi
 check "the installed morvane-plot draws" \
     "$bin/morvane-plot" maxdevQ_97-1.txt maxdevF_97-1.txt records.png
