@@ -1,7 +1,8 @@
 // morvane-merge: the record files of consecutive window runs merged into the
-// two files of one run over the whole range, byte for byte. Also the window
-// plan that morvane-par runs: the run's arguments read as the program reads
-// them, and the windows.
+// two files of one run over the whole range, byte for byte. Also what
+// morvane-par runs: the window plan (the run's arguments read as the program
+// reads them, the windows and the tasks), each task's windows with their
+// checkpoint, the final merge and check, and the status of a run.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -11,7 +12,10 @@
 
 #include "run/command_line.hpp"
 #include "windows/record_merge.hpp"
+#include "windows/run_plan.hpp"
+#include "windows/run_status.hpp"
 #include "windows/window_plan.hpp"
+#include "windows/window_task.hpp"
 #ifdef MORVANE_MERGE_EXACT
 #include "profiles/exact_density.hpp"
 #endif
@@ -20,16 +24,26 @@ namespace {
 
 constexpr const char usage[] =
     "Usage: morvane-merge [-p P] PROGRAM FILE...\n"
-    "       morvane-merge --plan [--head] JOBS WINDOWS PROGRAM p [N [nmin]]\n"
+    "       morvane-merge --plan [--head] JOBS WINDOWS TASKS PROGRAM p [N [nmin]]\n"
+    "       morvane-merge --task WORK TASK\n"
+    "       morvane-merge --finish WORK\n"
+    "       morvane-merge --status [--line | --todo] WORK\n"
     "\n"
     "Merges the Q and F record files of consecutive windows of a run of PROGRAM\n"
     "(morvane, morvane-l or morvane-x), given in any order, into the two files\n"
     "the run over the whole range writes, in the current folder.\n"
-    "  -p P   p as PROGRAM reads its first argument; needed when the p text in\n"
-    "         the names is empty (a first argument such as +7)\n"
-    "  --plan prints the run PROGRAM's arguments ask for and its windows\n"
-    "         (WINDOWS 0: the default for JOBS jobs), or PROGRAM's message;\n"
-    "         --head: a short first window, the head, run while GNU parallel starts\n"
+    "  -p P      p as PROGRAM reads its first argument; needed when the p text in\n"
+    "            the names is empty (a first argument such as +7)\n"
+    "The window runs of morvane-par, whose work folder WORK holds their plan:\n"
+    "  --plan    prints the run PROGRAM's arguments ask for, its windows and tasks\n"
+    "            (WINDOWS 0: the default for JOBS jobs; TASKS 0: four per job),\n"
+    "            or PROGRAM's message; --head: a short first window, the head,\n"
+    "            as a task of its own, run while GNU parallel starts\n"
+    "  --task    runs task TASK of the plan in WORK, from its checkpoint on\n"
+    "  --finish  merges the tasks' files into the run's two files in the current\n"
+    "            folder\n"
+    "  --status  how far the run in WORK has come, and the time left; --line: as\n"
+    "            one line; --todo: the tasks not done, as Slurm's --array takes them\n"
     "\n"
     "Exit status: 0 merged, 1 refused (the message names the file), 2 wrong usage.\n";
 
@@ -52,55 +66,123 @@ bool with_profile(const std::string& program, Body&& body) {
     return false;
 }
 
-// A count as an argument text that the programs read back as that count: the
-// C library saturates beyond the signed 64-bit range, so a count above it is
-// given as its negative, which wraps to it (-1 is 2^64 - 1).
-std::string argument_text(std::uint64_t count) {
-    if (count <= std::uint64_t(std::numeric_limits<std::int64_t>::max()))
-        return std::to_string(count);
-    std::string text = std::to_string(-count);
-    text.insert(text.begin(), '-');
-    return text;
-}
-
-// The whole run and its windows, one line each, every count followed by its
-// argument text:
-//   p 97 / ptext 97 / N 1000 1000 / nmin 1 1 / window 1 500 1 500 / ...
-// (the first window's line begins with "head" when it is a head start).
+// The run and its plan (run_plan.hpp), or the program's message for refused
+// arguments and status 1.
 template <class Profile>
-int plan(std::uint64_t jobs, std::uint64_t windows, bool head, int argc, char** argv) {
+int plan(const std::string& program, std::uint64_t jobs, std::uint64_t windows, std::uint64_t tasks,
+         bool head, int argc, char** argv) {
     const auto run = morvane::read_arguments<Profile>(argc, argv);
     if (const char* error = morvane::argument_error(run)) {
         std::printf("%s\n", error);  // the program's own message and status
         return 1;
     }
-    const std::uint64_t first = run.nmin > 1 ? run.nmin : 1;
-    const std::uint64_t length = static_cast<std::uint64_t>(run.N) - first + 1;
-    if (windows == 0) windows = morvane::default_window_count(length, jobs);
-    const auto both = [](std::uint64_t count) {
-        return std::to_string(count) + " " + argument_text(count);
-    };
-    std::printf("p %d\nptext %s\nN %s\nnmin %s\n", static_cast<int>(run.p), run.p_text,
-                both(run.N).c_str(), both(run.nmin).c_str());
-    // A head only ahead of other windows; it is there when the split made one
-    // window more than asked for.
-    const auto list = morvane::split_windows(run.N, run.nmin, windows,
-                                             head && windows > 1 ? morvane::head_start_window : 0);
-    for (std::size_t k = 0; k < list.size(); ++k) {
-        const auto [a, b] = list[k];
-        std::printf("%s %s %s %s %s\n", k == 0 && list.size() > windows ? "head" : "window",
-                    std::to_string(a).c_str(), std::to_string(b).c_str(), argument_text(a).c_str(),
-                    argument_text(b).c_str());
-    }
+    // Where the excess repeats, the windows end one period after the scan's
+    // start, as the program's own scan does.
+    const std::uint64_t start = run.nmin > 1 ? run.nmin : 1;
+    const std::uint64_t period = Profile::Density::excess_period(
+        morvane::active_square_count<typename Profile::Count>(run.p));
+    const std::uint64_t N = run.N;
+    const std::uint64_t last = period != 0 && N - start >= period ? start + period - 1 : N;
+    morvane::RunPlan plan{program, run.p, run.p_text, {}, {}, {}};
+    plan.windows = morvane::make_window_plan(N, run.nmin, last, windows, tasks ? tasks : 4 * jobs,
+                                             jobs, head ? morvane::head_start_window : 0);
+    std::fputs(morvane::plan_text(plan).c_str(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+// The tasks' files merged into the run's files here. Each window's records
+// were checked before its task merged them; the merge reads each task file's
+// form and excesses once more, and morvane-par has morvane-check check the
+// merged files.
+template <class Profile>
+void finish(const morvane::RunPlan& plan, const std::string& work) {
+    using Count = typename Profile::Count;
+    const auto& w = plan.windows;
+    std::vector<std::string> paths;
+    for (std::uint64_t t = 0; t < w.tasks; ++t)
+        for (const char kind : {'Q', 'F'}) paths.push_back(morvane::task_file(work, plan, kind, t));
+    const std::string p = std::to_string(plan.p);
+    std::optional<Count> through;
+    if (w.last != w.N) through = static_cast<Count>(w.N);
+    morvane::merge_record_files<Profile>(plan.program, p.c_str(), paths, ".", through);
+}
+
+// Task numbers as Slurm's --array takes them: "0-3,7,9-12".
+std::string task_ranges(const std::vector<std::uint64_t>& tasks) {
+    std::string text;
+    for (std::size_t i = 0; i < tasks.size();) {
+        std::size_t j = i;
+        while (j + 1 < tasks.size() && tasks[j + 1] == tasks[j] + 1) ++j;
+        if (!text.empty()) text += ',';
+        text += std::to_string(tasks[i]);
+        if (j > i) {
+            text += '-';
+            text += std::to_string(tasks[j]);
+        }
+        i = j + 1;
+    }
+    return text;
 }
 
 // A positive decimal option value, or 0.
 std::uint64_t option_count(const char* s) {
-    if (!*s || std::strlen(s) > 9) return 0;
-    for (const char* c = s; *c; ++c)
-        if (!morvane::is_digit(*c)) return 0;
-    return std::stoull(s);
+    const auto n = morvane::read_printed_count<std::uint64_t>(s);
+    return n ? *n : 0;
+}
+
+// Calls body(profile, plan) for the plan in WORK; the message and status 1 for
+// a work folder without a sound plan.
+template <class Body>
+int with_plan(const std::string& work, Body&& body) {
+    try {
+        const morvane::RunPlan plan = morvane::read_run_plan(work + "/plan");
+        int status = 0;
+        if (!with_profile(plan.program, [&](auto profile) { status = body(profile, plan); }))
+            throw morvane::MergeRefusal(work + "/plan",
+                                        "names no program of this build: " + plan.program);
+        return status;
+    } catch (const morvane::MergeRefusal& refusal) {
+        std::fprintf(stderr, "morvane-merge: %s\n", refusal.what());
+        return 1;
+    }
+}
+
+int work_mode(const std::string& mode, int argc, char** argv) {
+    if (mode == "--task") {
+        if (argc != 4) return misuse("--task needs WORK and TASK");
+        const std::string task_text = argv[3];
+        const auto task = morvane::read_printed_count<std::uint64_t>(task_text);
+        if (!task) return misuse("TASK must be a whole number");
+        return with_plan(argv[2], [&](auto profile, const morvane::RunPlan& plan) {
+            return morvane::run_task<decltype(profile)>(plan, argv[2], *task, {},
+                                                        [](std::uint64_t, int, auto&) {});
+        });
+    }
+    if (mode == "--finish") {
+        if (argc != 3) return misuse("--finish needs WORK");
+        return with_plan(argv[2], [&](auto profile, const morvane::RunPlan& plan) {
+            finish<decltype(profile)>(plan, argv[2]);
+            return 0;
+        });
+    }
+    // --status
+    std::string how = argc > 2 ? argv[2] : "";
+    if (how != "--line" && how != "--todo") how.clear();
+    const int at = how.empty() ? 2 : 3;
+    if (argc != at + 1) return misuse("--status needs WORK");
+    const std::string work = argv[at];
+    return with_plan(work, [&](auto, const morvane::RunPlan& plan) {
+        const morvane::RunProgress run = morvane::run_progress(plan, work);
+        std::string text;
+        if (how == "--line")
+            text = morvane::progress_line(run) + "\n";
+        else if (how == "--todo")
+            text = task_ranges(run.todo) + "\n";
+        else
+            text = morvane::status_text(plan, run);
+        std::fputs(text.c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    });
 }
 
 }  // namespace
@@ -118,19 +200,25 @@ int main(int argc, char** argv) {
     if (first == "--plan") {
         const bool head = argc > 2 && std::string(argv[2]) == "--head";
         const int at = head ? 3 : 2;  // JOBS
-        if (argc < at + 4) return misuse("--plan needs JOBS, WINDOWS, PROGRAM and p");
+        if (argc < at + 5) return misuse("--plan needs JOBS, WINDOWS, TASKS, PROGRAM and p");
         const std::uint64_t jobs = option_count(argv[at]);
-        const std::string windows_text = argv[at + 1];
-        const std::uint64_t windows = windows_text == "0" ? 0 : option_count(argv[at + 1]);
+        const std::string windows_text = argv[at + 1], tasks_text = argv[at + 2];
+        const std::uint64_t windows = option_count(argv[at + 1]);
+        const std::uint64_t tasks = option_count(argv[at + 2]);
         if (jobs == 0) return misuse("JOBS must be a whole number from 1");
         if (windows == 0 && windows_text != "0") return misuse("WINDOWS must be a whole number");
+        if (tasks == 0 && tasks_text != "0") return misuse("TASKS must be a whole number");
+        const std::string program = argv[at + 3];
         int status = 0;
-        if (!with_profile(argv[at + 2], [&](auto profile) {
-                status = plan<decltype(profile)>(jobs, windows, head, argc - at - 2, argv + at + 2);
+        if (!with_profile(program, [&](auto profile) {
+                status = plan<decltype(profile)>(program, jobs, windows, tasks, head, argc - at - 3,
+                                                 argv + at + 3);
             }))
-            return misuse(std::string("unknown PROGRAM '") + argv[at + 2] + "'");
+            return misuse("unknown PROGRAM '" + program + "'");
         return status;
     }
+    if (first == "--task" || first == "--finish" || first == "--status")
+        return work_mode(first, argc, argv);
 
     int i = 1;
     const char* p_argument = nullptr;

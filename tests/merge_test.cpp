@@ -255,7 +255,8 @@ TEST(WindowPlan, CoversTheRange) {
     EXPECT_EQ(default_window_count(19'999'999'999, 2), 1u);
     EXPECT_EQ(default_window_count(100'000'000'000, 2), 4u);
     EXPECT_EQ(default_window_count(10'000'000'000'000, 2), 11u);
-    EXPECT_EQ(default_window_count(std::uint64_t(1e18), 2), most_windows);
+    // Any number of them: a million to 10^18.
+    EXPECT_EQ(default_window_count(std::uint64_t(1e18), 2), 1'000'001u);
 }
 
 // ---------------------------------------------------------------------------
@@ -398,6 +399,12 @@ TEST(MergeRefuses, EveryFaultWithNothingWritten) {
                                                                   {"nonesuch", q1, f1},
                                                                   {"-p"},
                                                                   {"--plan", "2", "0", "morvane"},
+                                                                  {"--plan", "2", "0", "0", "morvane"},
+                                                                  {"--plan", "2", "x", "0", "morvane", "7"},
+                                                                  {"--task", "w"},
+                                                                  {"--task", "w", "-1"},
+                                                                  {"--finish"},
+                                                                  {"--status", "--line"},
                                                                   {"-x", q1}}) {
         const auto before = contents(dir.folder());
         const Outcome o = dir.run(merge_path, args);
@@ -414,50 +421,63 @@ TEST(MergeRefuses, EveryFaultWithNothingWritten) {
 TEST(MergePlan, ReadsArgumentsAsTheProgram) {
     Scratch dir;
     const auto plan = [&](std::vector<std::string> args) { return dir.run(merge_path, args); };
-    Outcome o = plan({"--plan", "1", "3", "morvane", "097", "-1", "0"});
+    // What every plan says, after the program, p and its text.
+    const auto body = [](std::string N, std::string nmin, std::string last, std::string windows,
+                         std::string tasks, std::string head) {
+        return "N " + N + "\nnmin " + nmin + "\nlast " + last + "\nwindows " + windows +
+               "\ntasks " + tasks + "\nhead " + head + "\n";
+    };
+    Outcome o = plan({"--plan", "1", "3", "2", "morvane", "097", "-1", "0"});
     EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out,
-              "p 97\nptext 097\nN 4294967295 4294967295\nnmin 0 0\n"
-              "window 0 1431655765 0 1431655765\n"
-              "window 1431655766 2863311530 1431655766 2863311530\n"
-              "window 2863311531 4294967295 2863311531 4294967295\n");
-    // A head ahead of the default windows, for a run long enough.
-    o = plan({"--plan", "--head", "1", "0", "morvane", "2", "-1", "-1"});
-    EXPECT_EQ(o.out,
-              "p 2\nptext 2\nN 4294967295 4294967295\nnmin 4294967295 4294967295\n"
-              "window 4294967295 4294967295 4294967295 4294967295\n");
+    EXPECT_EQ(o.out, "program morvane\np 97\nptext 097\n" +
+                         body("4294967295 4294967295", "0 0", "4294967295", "3", "2", "0"));
+    // A head ahead of the default windows, for a run long enough; tasks by
+    // default four per job, no more than the windows.
+    o = plan({"--plan", "--head", "1", "0", "0", "morvane", "2", "-1", "-1"});
+    EXPECT_EQ(o.out, "program morvane\np 2\nptext 2\n" +
+                         body("4294967295 4294967295", "4294967295 4294967295", "4294967295", "1",
+                              "1", "0"));
 #ifdef MORVANE_L_PATH
-    o = plan({"--plan", "--head", "1", "0", "morvane-l", "2", "30000000000"});
-    EXPECT_EQ(o.out,
-              "p 2\nptext 2\nN 30000000000 30000000000\nnmin 1 1\n"
-              "head 1 4000000001 1 4000000001\n"
-              "window 4000000002 17000000000 4000000002 17000000000\n"
-              "window 17000000001 30000000000 17000000001 30000000000\n");
+    o = plan({"--plan", "--head", "1", "0", "0", "morvane-l", "2", "30000000000"});
+    EXPECT_EQ(o.out, "program morvane-l\np 2\nptext 2\n" +
+                         body("30000000000 30000000000", "1 1", "30000000000", "3", "3",
+                              "4000000000"));
+    // 10^18: a million windows of a minute each.
+    o = plan({"--plan", "2", "0", "0", "morvane-l", "97", "1000000000000000000"});
+    EXPECT_EQ(o.out, "program morvane-l\np 97\nptext 97\n" +
+                         body("1000000000000000000 1000000000000000000", "1 1",
+                              "1000000000000000000", "1000000", "8", "0"));
 #endif
-    o = plan({"--plan", "2", "0", "morvane", " 7x"});
-    EXPECT_EQ(o.out, "p 7\nptext \nN 900 900\nnmin 1 1\nwindow 1 900 1 900\n");
-    o = plan({"--plan", "2", "2", "morvane", "5", "4294967296"});
+    o = plan({"--plan", "2", "0", "0", "morvane", " 7x"});
+    EXPECT_EQ(o.out, "program morvane\np 7\nptext \n" + body("900 900", "1 1", "900", "1", "1", "0"));
+    o = plan({"--plan", "2", "2", "0", "morvane", "5", "4294967296"});
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, small_N);
-    o = plan({"--plan", "2", "2", "morvane", "98"});
+    o = plan({"--plan", "2", "2", "0", "morvane", "98"});
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, bad_p);
-    o = plan({"--plan", "2", "2", "morvane", "5", "10", "11"});
+    o = plan({"--plan", "2", "2", "0", "morvane", "5", "10", "11"});
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, big_nmin);
 #ifdef MORVANE_L_PATH
     // Counts beyond the signed 64-bit range as texts that wrap to them.
-    o = plan({"--plan", "2", "2", "morvane-l", "5", "-1", "-1"});
-    EXPECT_EQ(o.out,
-              "p 5\nptext 5\nN 18446744073709551615 -1\nnmin 18446744073709551615 -1\n"
-              "window 18446744073709551615 18446744073709551615 -1 -1\n");
-    o = plan({"--plan", "2", "2", "morvane-l", "5", "-1", "9223372036854775806"});
-    EXPECT_EQ(o.out,
-              "p 5\nptext 5\nN 18446744073709551615 -1\n"
-              "nmin 9223372036854775806 9223372036854775806\n"
-              "window 9223372036854775806 13835058055282163710 9223372036854775806 "
-              "-4611686018427387906\n"
-              "window 13835058055282163711 18446744073709551615 -4611686018427387905 -1\n");
+    o = plan({"--plan", "2", "2", "0", "morvane-l", "5", "-1", "-1"});
+    EXPECT_EQ(o.out, "program morvane-l\np 5\nptext 5\n" +
+                         body("18446744073709551615 -1", "18446744073709551615 -1",
+                              "18446744073709551615", "1", "1", "0"));
+#endif
+#ifdef MORVANE_X_PATH
+    // The exact excess repeats: the windows end one period (36 n for p = 3,
+    // 30030^2 for p = 13) after the scan's start; beyond 2^64 for p = 29.
+    o = plan({"--plan", "2", "5", "0", "morvane-x", "3", "1000", "10"});
+    EXPECT_EQ(o.out, "program morvane-x\np 3\nptext 3\n" +
+                         body("1000 1000", "10 10", "45", "5", "5", "0"));
+    o = plan({"--plan", "2", "0", "0", "morvane-x", "13", "-1"});
+    EXPECT_EQ(o.out, "program morvane-x\np 13\nptext 13\n" +
+                         body("18446744073709551615 -1", "1 1", "901800900", "1", "1", "0"));
+    o = plan({"--plan", "2", "3", "0", "morvane-x", "29", "1000"});
+    EXPECT_EQ(o.out, "program morvane-x\np 29\nptext 29\n" +
+                         body("1000 1000", "1 1", "1000", "3", "3", "0"));
 #endif
     EXPECT_TRUE(dir.names().empty());
 }

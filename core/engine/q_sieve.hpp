@@ -13,6 +13,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "engine/q_number_detector.hpp"
@@ -35,22 +38,19 @@ public:
         // At least a block of the scan (32768 flags), so that short periods
         // (p = 2: 4 n, p = 17: 289 n) still copy in long runs between wraps.
         bits_ = period * ((32768 + period - 1) / period);
-        flags_.assign((bits_ + 128 + 63) / 64, 0);
-        for (int k = 0; k < count; ++k)
-            for (std::uint64_t j = 0; j < bits_ + 128; j += squares[k])
-                flags_[j / 64] |= 1ull << (j % 64);
+        flags_ = stored(squares, count, bits_);
         // Stored flag j stands for n = j (mod bits_).
         offset_ = first % bits_;
     }
 
-    bool empty() const { return flags_.empty(); }
+    bool empty() const { return !flags_; }
 
     // Scan words before the offset wraps: those starting below bits_.
     std::uint64_t run() const { return (bits_ - offset_ + 63) / 64; }
     // Scan word i of the current run (i < run()). The high word is shifted in
     // two steps, so that a shift of zero takes nothing from it.
     std::uint64_t word(std::uint64_t i) const {
-        const std::uint64_t* in = flags_.data() + offset_ / 64 + i;
+        const std::uint64_t* in = flags_->data() + offset_ / 64 + i;
         const unsigned r = offset_ % 64;
         return (in[0] >> r) | ((in[1] << 1) << (63 - r));
     }
@@ -60,7 +60,28 @@ public:
     }
 
 private:
-    std::vector<std::uint64_t> flags_;
+    using Table = std::vector<std::uint64_t>;
+
+    // The stored flags of these squares, made once per process and shared by
+    // every scan (and thread): they are the same for every start, and making
+    // them would be most of the set-up of a short window.
+    static std::shared_ptr<const Table> stored(const std::uint64_t* squares, int count,
+                                               std::uint64_t bits) {
+        static std::mutex guard;
+        static std::map<std::vector<std::uint64_t>, std::shared_ptr<const Table>> made;
+        const std::lock_guard<std::mutex> lock(guard);
+        auto& table = made[std::vector<std::uint64_t>(squares, squares + count)];
+        if (!table) {
+            auto flags = std::make_shared<Table>((bits + 128 + 63) / 64, 0);
+            for (int k = 0; k < count; ++k)
+                for (std::uint64_t j = 0; j < bits + 128; j += squares[k])
+                    (*flags)[j / 64] |= 1ull << (j % 64);
+            table = std::move(flags);
+        }
+        return table;
+    }
+
+    std::shared_ptr<const Table> flags_;
     std::uint64_t bits_ = 0;    // flags in one stored period
     std::uint64_t offset_ = 0;  // stored flag of the next scan word's first n
 };

@@ -10,18 +10,21 @@
 // the profile's own arithmetic; the printed twelve decimals would tie where the
 // program saw a difference (p = 2, p = 3, the extended profile far out).
 //
-// Every file is read twice, a line at a time: once to check all of it before
-// anything is written, once to copy the kept lines. Nothing grows with N or
-// with the number of records.
+// Every file is read a line at a time: once to check all of it before anything
+// is written, and again to copy the kept lines when its last record beats the
+// records kept before it. Nothing grows with N or with the number of records
+// (two excesses per window are kept).
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/q_count.hpp"
 #include "engine/scan_state.hpp"
 #include "run/record_files.hpp"
 #include "windows/record_file_reader.hpp"
@@ -69,10 +72,17 @@ struct WindowFiles {
 // digits in the names). Throws MergeRefusal, before anything is written, for
 // names that are not record files', mixed p texts, a window without its Q or F
 // partner, an incomplete or damaged file, and gaps or overlaps between windows.
+//
+// With `through`, the windows end where the profile's excess has repeated for
+// one period from the first window's start, and the run goes on to `through`:
+// no n beyond that period can beat what the period holds (the excess there
+// repeats one met already), so the records are the windows', and the summary
+// lines give C(through) counted by inclusion and exclusion, as the program's
+// own scan stops and counts.
 template <class Profile>
 void merge_record_files(const std::string& program, const char* p_argument,
-                        const std::vector<std::string>& paths,
-                        const std::filesystem::path& out_dir) {
+                        const std::vector<std::string>& paths, const std::filesystem::path& out_dir,
+                        std::optional<typename Profile::Count> through = std::nullopt) {
     using Count = typename Profile::Count;
     if (paths.empty()) throw MergeRefusal(program, "no record file to merge");
 
@@ -139,12 +149,19 @@ void merge_record_files(const std::string& program, const char* p_argument,
     // Every line of every file, then the windows' sequence.
     const typename Profile::Density density(active_square_count<Count>(p));
     ProgramLines<Profile> lines;
-    const auto ignore = [](std::string_view, auto) {};
+    // Each file's extreme, its last record's excess: a file whose extreme
+    // cannot beat the records kept before it adds no line, and is not read
+    // a second time.
+    std::map<Count, std::pair<typename Profile::Real, typename Profile::Real>> extremes;
     for (auto& [nmin, window] : windows) {
+        ScanState<Profile> own;
         window.q =
-            read_window_file<Profile>(window.q_path, 'Q', nmin, density, lines, program, ignore);
+            read_window_file<Profile>(window.q_path, 'Q', nmin, density, lines, program,
+                                      [&](std::string_view, const auto& e) { own.maxQ = e; });
         window.f =
-            read_window_file<Profile>(window.f_path, 'F', nmin, density, lines, program, ignore);
+            read_window_file<Profile>(window.f_path, 'F', nmin, density, lines, program,
+                                      [&](std::string_view, const auto& e) { own.minE = e; });
+        extremes.emplace(nmin, std::make_pair(own.maxQ, own.minE));
         if (window.q.N != window.f.N || window.f.count != window.q.N - window.q.count)
             throw MergeRefusal(
                 window.f_path,
@@ -166,10 +183,32 @@ void merge_record_files(const std::string& program, const char* p_argument,
         before = &window;
     }
 
-    // The kept lines, through temporary files renamed over the outputs. A
-    // folder in an output's place would stop the second rename after the first.
     const auto& first = windows.begin()->second;
     const auto& last = windows.rbegin()->second;
+    std::string q_summary = last.q.line, f_summary = last.f.line;
+    if (through) {
+        const int active = active_square_count<Count>(p);
+        const std::uint64_t period = Profile::Density::excess_period(active);
+        const std::uint64_t start = first.nmin > 1 ? first.nmin : 1;
+        if (period == 0 || *through < last.q.N || *through - start < period ||
+            last.q.N != start + period - 1)
+            throw MergeRefusal(last.q_path,
+                               "it ends at N = " + std::to_string(last.q.N) +
+                                   ", not where the excess has repeated for one period from n = " +
+                                   std::to_string(start) + " on the way to " +
+                                   std::to_string(*through));
+        const auto c = static_cast<Count>(count_q_numbers(*through, active));
+        using Printed = typename Profile::Printed;
+        char line[64];
+        std::snprintf(line, sizeof line, Profile::summary_format, Printed(*through), Printed(c));
+        q_summary = line;
+        std::snprintf(line, sizeof line, Profile::summary_format, Printed(*through),
+                      Printed(*through - c));
+        f_summary = line;
+    }
+
+    // The kept lines, through temporary files renamed over the outputs. A
+    // folder in an output's place would stop the second rename after the first.
     const auto q_target = out_dir / record_file_name('Q', p_text.c_str(), first.nmin);
     const auto f_target = out_dir / record_file_name('F', p_text.c_str(), first.nmin);
     for (const auto& target : {q_target, f_target}) {
@@ -182,17 +221,22 @@ void merge_record_files(const std::string& program, const char* p_argument,
     detail::TemporaryFile f_out(f_target);
     RecordMerge<Profile> merge;
     for (const auto& [nmin, window] : windows) {
-        read_window_file<Profile>(window.q_path, 'Q', nmin, density, lines, program,
-                                  [&](std::string_view line, auto e) {
-                                      if (merge.keeps_q(e)) q_out.write(line);
-                                  });
-        read_window_file<Profile>(window.f_path, 'F', nmin, density, lines, program,
-                                  [&](std::string_view line, auto e) {
-                                      if (merge.keeps_f(e)) f_out.write(line);
-                                  });
+        // A window whose last record cannot beat the records kept before it
+        // has nothing to add: its file is not read a second time.
+        const auto& [q_extreme, f_extreme] = extremes.at(nmin);
+        if (q_extreme > merge.kept().maxQ)
+            read_window_file<Profile>(window.q_path, 'Q', nmin, density, lines, program,
+                                      [&](std::string_view line, auto e) {
+                                          if (merge.keeps_q(e)) q_out.write(line);
+                                      });
+        if (f_extreme < merge.kept().minE)
+            read_window_file<Profile>(window.f_path, 'F', nmin, density, lines, program,
+                                      [&](std::string_view line, auto e) {
+                                          if (merge.keeps_f(e)) f_out.write(line);
+                                      });
     }
-    q_out.write(last.q.line);
-    f_out.write(last.f.line);
+    q_out.write(q_summary);
+    f_out.write(f_summary);
     q_out.finish();
     f_out.finish();
     q_out.rename_over_target();

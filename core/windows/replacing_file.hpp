@@ -58,9 +58,11 @@ public:
             fail("cannot be written");
     }
     // Flushed to the disk and closed: a machine that stops after the rename
-    // finds the whole file.
-    void finish() {
-        const bool ok = std::fflush(stream_) == 0 && fsync(fileno(stream_)) == 0;
+    // finds the whole file. Without sync the file is only closed: a process
+    // killed after the rename still leaves the whole file, a machine that
+    // stops may not.
+    void finish(bool sync = true) {
+        const bool ok = std::fflush(stream_) == 0 && (!sync || fsync(fileno(stream_)) == 0);
         const bool closed = std::fclose(stream_) == 0;
         stream_ = nullptr;
         if (!ok || !closed) fail("cannot be written");

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # morvane-par on this machine with GNU parallel: the merged files are one run's,
-# byte for byte, for each program and several splits; arguments are read and
-# refused as the program does; a run stopped by Ctrl-C or killed outright, and
-# started again, reruns only the windows that were not done and gives the
-# same files.
+# byte for byte, for each program and many splits into windows and tasks;
+# arguments are read and refused as the program does; --status reads a run
+# without touching it; a run stopped by Ctrl-C, by a kill of morvane-par or of
+# a task mid-window, or left with a damaged checkpoint, started again with the
+# same command, runs only what is missing and gives the same files.
 #
 # Usage: par_runs.sh BUILD_DIR     (with morvane, morvane-l, morvane-x where
-#                                   built, morvane-merge and morvane-par)
+#                                   built, morvane-merge, morvane-check and
+#                                   morvane-par)
 set -u
 . "$(dirname "$0")/../../tests/checks.sh"
 build=$(cd "$1" && pwd)
@@ -39,24 +41,42 @@ programs=morvane
 [ -x "$build/morvane-l" ] && programs="$programs morvane-l"
 [ -x "$build/morvane-x" ] && programs="$programs morvane-x"
 for program in $programs; do
-    check "$program 97 2000000 0 in 7 windows" same_as_one_run $program 97 2000000 0 -- -w 7
+    check "$program 97 2000000 0 in 7 windows, one task each" same_as_one_run $program 97 2000000 0 -- -w 7
+    check "$program 97 2000000 0 in 40 windows, 3 tasks" same_as_one_run $program 97 2000000 0 -- -w 40 -t 3
     check "$program 3 200000 in 13 windows on one job (ties)" same_as_one_run $program 3 200000 -- -w 13 -j 1
-    check "$program 2 100000 999 in 50 windows (ties at every multiple of 4)" \
-        same_as_one_run $program 2 100000 999 -- -w 50
+    check "$program 2 100000 999 in 50 windows, 4 tasks (ties at every multiple of 4)" \
+        same_as_one_run $program 2 100000 999 -- -w 50 -t 4
+    check "$program 97 300: windows of length 1, 5 tasks" same_as_one_run $program 97 300 -- -w 299 -t 5
+    check "$program 97 3000 2900: a window per task, most without a record of the run" \
+        same_as_one_run $program 97 3000 2900 -- -w 101 -t 101
     check "$program ' 7' (no p text) in 4 windows" same_as_one_run $program ' 7' 5000 -- -w 4
     check "$program 097 with the default N in 3 windows" same_as_one_run $program 097 -- -w 3
     check "$program 97 1000000 (short: one run)" same_as_one_run $program 97 1000000 --
 done
 if [ -x "$build/morvane-l" ]; then
-    check "morvane-l 97 20000000000: windows as planned, with a head window" \
+    check "morvane-l 97 20000000000: windows as planned, with a head task" \
         same_as_one_run morvane-l 97 20000000000 --
 fi
 check "morvane 97 -1 4294900000: the top of 32 bits, 5 windows" \
     same_as_one_run morvane 97 -1 4294900000 -- -w 5
-if [ -x "$build/morvane-l" ]; then
-    check "morvane-l 2 across 2^32 in 6 windows" same_as_one_run morvane-l 2 4295000000 4294900000 -- -w 6
-    check "morvane-l 97 -1 -551616: the top of 64 bits, 4 windows" \
-        same_as_one_run morvane-l 97 -1 -551616 -- -w 4
+check "morvane 2 -1 4294000000: windows of 1000 n up to 2^32 - 1, 4 tasks" \
+    same_as_one_run morvane 2 -1 4294000000 -- -w 967 -t 4
+for program in morvane-l morvane-x; do
+    [ -x "$build/$program" ] || continue
+    check "$program 2 across 2^32 in 6 windows" same_as_one_run $program 2 4295000000 4294900000 -- -w 6
+    check "$program 97 -1 -551616: the top of 64 bits, 40 windows in 3 tasks" \
+        same_as_one_run $program 97 -1 -551616 -- -w 40 -t 3
+done
+if [ -x "$build/morvane-x" ]; then
+    # The exact excess repeats: windows over one period after nmin, the count
+    # at N by inclusion and exclusion.
+    check "morvane-x 3 100000 10: 36 windows over the period, 4 tasks" \
+        same_as_one_run morvane-x 3 100000 10 -- -w 36 -t 4
+    check "morvane-x 13 -1: the period of 901800900 n in 8 windows" same_as_one_run morvane-x 13 -1 -- -w 8
+    check "morvane-x 13 -1 as planned (one window: run directly)" same_as_one_run morvane-x 13 -1 --
+    # p = 23: a period of about 5e16; windows across n = P itself.
+    check "morvane-x 23 across n = 223092870^2 in 9 windows" \
+        same_as_one_run morvane-x 23 49770428644836900 49770428644736900 -- -w 9 -t 3
 fi
 
 # Arguments as the program reads them; refusals with its message and status,
@@ -76,100 +96,198 @@ check "nmin above N" refused 1 "Error: The value specified for n1 is larger than
 check "no p: the usage text, status 0" sh -c "'$par' morvane | grep -q '^Usage: morvane-par'"
 check "an unknown program: status 2" refused 2 "" nonesuch 97
 check "an unknown option: status 2" refused 2 "" -x morvane 97
-check "-w above 1000: status 2" refused 2 "" -w 1001 morvane 97
+check "-w above 10^18: status 2" refused 2 "" -w 1000000000000000001 morvane 97
+check "-t 0: status 2" refused 2 "" -t 0 morvane 97
 check "--wait without --slurm: status 2" refused 2 "" --wait morvane 97
+check "--status with -w: status 2" refused 2 "" --status -w 3 morvane 97
+check "--status of no run: status 1" refused 1 "" --status morvane 97 5000
 
-# Stopping and resuming. The programs are reached through wrappers beside a
-# link to morvane-par, which finds them there: they log each window and, while
-# the file hold exists, the window from nmin 30001 writes a cut line and waits.
+# Stopping and resuming, on a run of a few seconds on two cores: 400 windows
+# in 4 tasks. A stopped task loses the window it was in and those it merged
+# since it last replaced its checkpoint, which it does at most every twenty
+# times a replacement's time (a few windows of these). The tasks' logs tell
+# which windows were scanned: morvane-par is
+# reached through a link beside a morvane-merge that keeps a copy of them
+# before the final merge, after which the work folder is gone.
 bin=$work/bin
 mkdir "$bin"
 ln -s "$par" "$bin/morvane-par"
-ln -s "$build/morvane-merge" "$bin/morvane-merge"
-for program in $programs; do
-    cat > "$bin/$program" <<EOF
-#!/bin/sh
-echo "\$3" >> "$work/log"
-if [ "\$3" = 30001 ] && [ -e "$work/hold" ]; then
-    echo \$\$ > "$work/held"
-    printf '30003 11' > maxdevQ_97-30001.txt
-    sleep 300
-fi
-if [ "\$3" = 1 ] && [ -e "$work/fail" ]; then exit 1; fi
-exec "$build/$program" "\$@"
-EOF
-    chmod +x "$bin/$program"
+for tool in morvane-check morvane morvane-l morvane-x; do
+    [ ! -x "$build/$tool" ] || ln -s "$build/$tool" "$bin/$tool"
 done
-
-# resume SIGNAL: a run of 6 windows stopped by SIGNAL once the other five are
-# done, then the same command again.
-resume() {
-    local signal=$1 run=$work/resume-$1
-    mkdir "$run"
-    : > "$work/log"
-    touch "$work/hold"
+cat > "$bin/morvane-merge" <<EOF
+#!/bin/sh
+if [ "\$1" = --finish ]; then rm -rf "$work/kept"; cp -r "\$2" "$work/kept"; fi
+exec "$build/morvane-merge" "\$@"
+EOF
+chmod +x "$bin/morvane-merge"
+par=$bin/morvane-par
+long=morvane N=4000000000
+if [ -x "$build/morvane-l" ]; then long=morvane-l N=60000000000; fi
+run_args=(-j 2 -w 400 -t 4 $long 97 $N)
+work_name=morvane-par.$long.97-1.$N.work
+one=$work/one-long
+mkdir "$one"
+(cd "$one" && "$build/$long" 97 $N)
+same_files() {  # same_files FOLDER: one run's two files, and nothing else
+    is "$(ls -A "$1")" "$(ls -A "$one")" || return 1
+    for f in "$one"/*; do cmp "$f" "$1/${f##*/}" || return 1; done
+}
+scanned() {  # the windows scanned in all, over every start, by the last run
+    cat "$work"/kept/task-*.log | grep -c '^window '
+}
+# start FOLDER: morvane-par in the background, in a process group of its own,
+# until some windows are done; its pid in $pid.
+start() {
+    mkdir -p "$1"
     set -m
-    (cd "$run" && exec "$bin/morvane-par" -j 2 -w 6 morvane 97 60000) > "$work/out" 2>&1 &
-    local pid=$!
+    (cd "$1" && exec "$par" "${run_args[@]}") > "$work/out" 2>&1 &
+    pid=$!
     set +m
-    local done=0
     for _ in $(seq 300); do
-        done=$(cat "$run"/*.work/maxdevF_* 2>/dev/null | grep -c '^60000 \|^[0-9]*0000 [0-9]*$')
-        [ "$(wc -l < "$work/log")" -ge 6 ] && [ "$done" -ge 5 ] && break
-        sleep 0.1
+        [ "$(cat "$1"/*.work/task-*.log 2>/dev/null | grep -c '^window ')" -ge 20 ] && return 0
+        sleep 0.05
     done
-    # While it runs, the same run from a second morvane-par is refused.
-    (cd "$run" && "$bin/morvane-par" -j 2 -w 6 morvane 97 60000) > "$work/second" 2>&1
-    local second=$?
-    kill -"$signal" -- -"$pid"
+    echo "  no window done after 15 s"
+    return 1
+}
+# again FOLDER: the same command again, to the end; one run's files.
+again() {
+    (cd "$1" && "$par" "${run_args[@]}") > "$work/again" 2>&1 ||
+        { echo "  the second run failed:"; cat "$work/again"; return 1; }
+    same_files "$1"
+}
+
+# Ctrl-C: the whole group gets SIGINT, as from a terminal.
+interrupted() {
+    local run=$work/int
+    start "$run" || return 1
+    kill -INT -- -"$pid"
     wait "$pid"
     local stopped=$?
-    rm -f "$work/hold"
-    # GNU parallel runs each job in a process group of its own and ends them on
-    # Ctrl-C; a kill of morvane-par and parallel leaves the job to the machine's
-    # end, which here is this.
-    local held
-    held=$(cat "$work/held")
-    [ "$signal" != KILL ] || kill -KILL -- -"$held"
-    for _ in $(seq 100); do [ -e "/proc/$held" ] || break; sleep 0.1; done
-    is "$second" 1 && grep -q 'in use' "$work/second" || return 1
     [ "$stopped" -ne 0 ] || { echo "  the stopped run ended with status 0"; return 1; }
-    [ -d "$run"/*.work ] || { echo "  no work folder after the stop"; return 1; }
-    : > "$work/log"
-    (cd "$run" && "$bin/morvane-par" -j 2 -w 6 morvane 97 60000) > "$work/out" 2>&1 ||
-        { echo "  the second run failed:"; cat "$work/out"; return 1; }
-    is "$(cat "$work/log")" 30001 || return 1
-    rm -rf "$work/one" && mkdir "$work/one"
-    (cd "$work/one" && "$build/morvane" 97 60000)
-    is "$(ls "$run")" "$(ls "$work/one")" || return 1
-    cmp "$run/maxdevQ_97-1.txt" "$work/one/maxdevQ_97-1.txt" &&
-        cmp "$run/maxdevF_97-1.txt" "$work/one/maxdevF_97-1.txt"
+    grep -q 'run the same command again to go on' "$work/out" || { cat "$work/out"; return 1; }
+    # --status, read-only: the windows done, no task running.
+    local before
+    before=$(cd "$run" && ls -l --time-style=+%s.%N *.work)
+    (cd "$run" && "$par" --status $long 97 $N) > "$work/status" ||
+        { cat "$work/status"; return 1; }
+    grep -q '^windows: [1-9][0-9]* of 400 done$' "$work/status" &&
+        grep -q '^time left: .* of one core; no task is running now$' "$work/status" ||
+        { cat "$work/status"; return 1; }
+    is "$(cd "$run" && ls -l --time-style=+%s.%N *.work)" "$before" ||
+        { echo "  --status changed the work folder"; return 1; }
+    again "$run" || return 1
+    grep -q '^morvane-par: [1-9][0-9]* of 400 windows done before' "$work/again" ||
+        { echo "  no windows done before:"; cat "$work/again"; return 1; }
+    # Each task lost at most a few windows.
+    local total
+    total=$(scanned)
+    [ "$total" -le 440 ] || { echo "  $total windows scanned for 400"; return 1; }
 }
-check "stopped by Ctrl-C (SIGINT), started again: only the unfinished window reruns" resume INT
-check "killed (SIGKILL), started again: only the unfinished window reruns" resume KILL
+check "stopped by Ctrl-C, started again: one run's bytes, each task lost a few windows at most" interrupted
 
-# The head window, run beside GNU parallel, fails: the run fails and keeps the
-# other windows; the same command again runs the head alone.
-head_fails() {
-    local run=$work/head
-    mkdir "$run"
-    : > "$work/log"
-    touch "$work/fail"
-    (cd "$run" && "$bin/morvane-par" morvane-l 97 20000000000) > "$work/out" 2>&1
-    is "$?" 1 || return 1
-    rm "$work/fail"
-    is "$(sort -n "$work/log" | head -n 1)" 1 || return 1
-    : > "$work/log"
-    (cd "$run" && "$bin/morvane-par" morvane-l 97 20000000000) > "$work/out" 2>&1 ||
-        { cat "$work/out"; return 1; }
-    is "$(cat "$work/log")" 1 || return 1
-    rm -rf "$work/one" && mkdir "$work/one"
-    (cd "$work/one" && "$build/morvane-l" 97 20000000000)
-    cmp "$run/maxdevQ_97-1.txt" "$work/one/maxdevQ_97-1.txt" &&
-        cmp "$run/maxdevF_97-1.txt" "$work/one/maxdevF_97-1.txt"
+# SIGKILL of morvane-par and GNU parallel: the tasks, in process groups of
+# their own, go on to their end holding the run's lock; the same command
+# meanwhile is refused, and once they have ended merges.
+driver_killed() {
+    local run=$work/kill
+    start "$run" || return 1
+    kill -KILL -- -"$pid"
+    wait "$pid" 2>/dev/null
+    (cd "$run" && "$par" "${run_args[@]}") > "$work/second" 2>&1
+    local second=$?
+    flock -w 120 "$run"/*.work/lock true || { echo "  the tasks hold the lock"; return 1; }
+    if [ "$second" -ne 0 ]; then
+        grep -q 'in use by another morvane-par' "$work/second" || { cat "$work/second"; return 1; }
+    fi
+    again "$run" || return 1
+    local total
+    total=$(scanned)
+    [ "$total" -le 440 ] || { echo "  $total windows scanned for 400"; return 1; }
 }
-if [ -x "$build/morvane-l" ]; then
-    check "a failed head window alone runs again" head_fails
-fi
+check "morvane-par killed (SIGKILL), started again: one run's bytes" driver_killed
+
+# SIGKILL of one task mid-window: parallel stops the others, morvane-par
+# fails; the same command again goes on from every checkpoint.
+task_killed() {
+    local run=$work/task
+    start "$run" || return 1
+    local task_pid
+    task_pid=$(sed -n 's/^start \([0-9]*\) .*/\1/p' "$run"/*.work/task-1.log | tail -n 1)
+    [ -n "$task_pid" ] || { echo "  no pid in task 1's log"; return 1; }
+    kill -KILL "$task_pid"
+    wait "$pid"
+    is "$?" 1 || return 1
+    grep -q 'a task failed or the run was stopped' "$work/out" || { cat "$work/out"; return 1; }
+    local done_before
+    done_before=$(grep -c '^window ' "$run"/*.work/task-1.log)
+    [ "$done_before" -gt 0 ] || { echo "  task 1 had merged no window"; return 1; }
+    # Task 1's second start: after its last window in the checkpoint (window
+    # 100 is its first), no more than a few windows before the last it logged,
+    # and one more when the kill came after the renames, before the log.
+    again "$run" || return 1
+    local resumed
+    resumed=$(sed -n 's/^start [0-9]* [0-9.]* \([0-9]*\) .*/\1/p' "$work/kept/task-1.log" | tail -n 1)
+    [ "$resumed" -le $((101 + done_before)) ] && [ "$resumed" -ge $((90 + done_before)) ] ||
+        { echo "  task 1 went on at window '$resumed' after $done_before windows"; return 1; }
+    local total
+    total=$(scanned)
+    [ "$total" -le 440 ] || { echo "  $total windows scanned for 400"; return 1; }
+}
+check "a task killed (SIGKILL) mid-window, started again: one run's bytes" task_killed
+
+# A checkpoint left cut short, and a temporary of one left half written: the
+# task says so and starts again; one run's bytes.
+damaged() {
+    local run=$work/damaged
+    start "$run" || return 1
+    kill -INT -- -"$pid"
+    wait "$pid"
+    local q
+    q=$(ls "$run"/*.work/maxdevQ_97-*.txt | head -n 1)
+    local size
+    size=$(stat -c %s "$q")
+    truncate -s $((size - 2)) "$q"
+    printf '12 3' > "$(dirname "$q")/.$(basename "$q").merge-x1y2z3"
+    again "$run" || return 1
+    grep -q "incomplete.*the task starts again from its first window" "$work/again" ||
+        { cat "$work/again"; return 1; }
+}
+check "a checkpoint cut short and a half-written temporary: the task starts again" damaged
+
+# A task that cannot write its checkpoint (a folder in its place) fails the
+# run; once that is mended the same command runs only the tasks not done.
+task_fails() {
+    local run=$work/fails run_args=(-j 1 -w 400 -t 4 $long 97 $N)
+    # Task 3 starts at window 300.
+    local name
+    name=maxdevF_97-$((2 + (N - 1) * 300 / 400)).txt
+    mkdir -p "$run/$work_name/$name"
+    (cd "$run" && "$par" "${run_args[@]}") > "$work/out" 2>&1
+    is "$?" 1 || return 1
+    grep -q "$name" "$work/out" || { cat "$work/out"; return 1; }
+    rmdir "$run/$work_name/$name"
+    again "$run" || return 1
+    grep -q 'running the rest in 1 of 4 tasks' "$work/again" || { cat "$work/again"; return 1; }
+}
+check "a task that fails fails the run; the same command again runs what is missing" task_fails
+
+# A run whose work folder was planned otherwise: other -w refused, none goes on.
+replanned() {
+    local run=$work/replanned
+    mkdir "$run"
+    start "$run" || return 1
+    kill -INT -- -"$pid"
+    wait "$pid"
+    (cd "$run" && "$par" -j 2 -w 300 -t 4 $long 97 $N) > "$work/out" 2>&1
+    is "$?" 1 && grep -q 'planned as 400 windows in 4 tasks' "$work/out" || { cat "$work/out"; return 1; }
+    (cd "$run" && "$par" -j 1 $long 97 $N) > "$work/again" 2>&1 ||
+        { cat "$work/again"; return 1; }
+    same_files "$run"
+}
+check "a run planned otherwise: another -w refused; without -w and -t it goes on" replanned
+
+check "--status of a finished run" sh -c "cd '$work/replanned' && '$par' --status $long 97 $N | grep -q 'the run is done'"
 
 tally

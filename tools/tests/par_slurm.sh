@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # morvane-par --slurm on a running Slurm cluster (.ci/slurm-up starts one on
-# this machine): the windows as a job array, the merge as a job after it, the
-# job ids printed, one run's bytes; sbatch options passed through; a failed
-# window fails the merge, and the same command again reruns only that window.
+# this machine): the tasks as a job array, the merge as a job after it, the
+# job ids printed, one run's bytes; sbatch options passed through; tasks within
+# the cluster's MaxArraySize, requeueable; a failed or killed task fails the
+# merge, and the same command again reruns only what is missing.
 #
 # Usage: par_slurm.sh BUILD_DIR
 # Without a cluster it is skipped (status 77), unless MORVANE_REQUIRE_SLURM=1.
@@ -67,34 +68,86 @@ submitted() {
 }
 check "--slurm: returns at once, the merge job leaves one run's bytes" submitted
 
-# A window that fails: the merge job never runs, --wait says so, the work
-# folder stays; the same command again runs only that window.
-bin=$work/bin
-mkdir "$bin"
-ln -s "$par" "$bin/morvane-par"
-ln -s "$build/morvane-merge" "$bin/morvane-merge"
-cat > "$bin/$program" <<EOF
-#!/bin/sh
-echo "\$3" >> "$work/log"
-if [ "\$3" = 1500001 ] && [ -e "$work/fail" ]; then exit 1; fi
-exec "$build/$program" "\$@"
-EOF
-chmod +x "$bin/$program"
+# A task that fails (a folder stands where its checkpoint goes): the merge
+# job never runs, --wait says so, the work folder stays; the same command
+# again runs only that task.
 failed_then_resumed() {
     mkdir "$work/resumed"
-    touch "$work/fail"
-    (cd "$work/resumed" && timeout 600 "$bin/morvane-par" --slurm --wait -w 4 $program 97 3000000 0) \
+    # -w 4 -t 4 over [0, 3000000]: the split starts at 2, task 2 at window 2.
+    local name=maxdevF_97-$((2 + 2999999 * 2 / 4)).txt
+    local folder=$work/resumed/morvane-par.$program.97-0.3000000.work
+    mkdir -p "$folder/$name"
+    (cd "$work/resumed" && timeout 600 "$par" --slurm --wait -w 4 -t 4 $program 97 3000000 0) \
         > "$work/out" 2>&1
-    is "$?" 1 || return 1
-    ls -d "$work/resumed"/*.work >/dev/null || { echo "  no work folder"; return 1; }
-    rm "$work/fail"
-    : > "$work/log"
-    (cd "$work/resumed" && timeout 600 "$bin/morvane-par" --slurm --wait -w 4 $program 97 3000000 0) \
+    is "$?" 1 || { cat "$work/out"; return 1; }
+    grep -q 'the merge did not succeed' "$work/out" || { cat "$work/out"; return 1; }
+    grep -q "$name" "$folder/task-2.out" || { cat "$folder"/task-*.out; return 1; }
+    rmdir "$folder/$name"
+    (cd "$work/resumed" && timeout 600 "$par" --slurm --wait -w 4 -t 4 $program 97 3000000 0) \
         > "$work/out" 2>&1 || { cat "$work/out"; return 1; }
     grep -q '^windows: job [0-9]* (1 tasks)$' "$work/out" || { cat "$work/out"; return 1; }
-    is "$(cat "$work/log")" 1500001 || return 1
     same_files "$work/resumed"
 }
-check "a failed window fails --wait; the same command again reruns it alone" failed_then_resumed
+check "a failed task fails --wait; the same command again reruns it alone" failed_then_resumed
+
+# The array within the cluster's MaxArraySize, and --requeue asked for.
+limits() {
+    local limit
+    limit=$(scontrol show config | sed -n 's/^MaxArraySize *= *\([0-9]*\).*/\1/p')
+    mkdir "$work/limits"
+    (cd "$work/limits" && "$par" --slurm -t $((limit + 1)) $program 97 3000000 0) > "$work/out" 2>&1
+    is "$?" 1 && grep -q "at most $limit tasks" "$work/out" || { cat "$work/out"; return 1; }
+    is "$(ls -A "$work/limits")" "" || return 1
+    # By default as many tasks as windows, up to the limit.
+    (cd "$work/limits" && timeout 600 "$par" --slurm --wait -w 3 $program 97 3000000 0) \
+        > "$work/out" 2>&1 || { cat "$work/out"; return 1; }
+    grep -q '^windows: job [0-9]* (3 tasks)$' "$work/out" || { cat "$work/out"; return 1; }
+    local id
+    id=$(sed -n 's/^windows: job \([0-9]*\).*/\1/p' "$work/out")
+    scontrol show job "$id" 2>/dev/null | grep -q 'Requeue=1' || { echo "  not requeueable"; return 1; }
+    same_files "$work/limits"
+}
+check "tasks within MaxArraySize; the array is requeueable" limits
+
+# A task killed mid-window (SIGKILL): Slurm fails it, the merge never runs;
+# the same command again goes on from the task's checkpoint. --status reads
+# the run meanwhile.
+killed_task() {
+    local run=$work/killed args=(--slurm -w 200 -t 2 $program 97 100000000000)
+    [ $program = morvane-l ] || args=(--slurm -w 200 -t 2 morvane 97 4000000000)
+    mkdir "$run"
+    (cd "$run" && "$par" "${args[@]}") > "$work/out" 2>&1 || { cat "$work/out"; return 1; }
+    local merge_id folder
+    merge_id=$(sed -n 's/^merge: job \([0-9]*\)$/\1/p' "$work/out")
+    folder=$(ls -d "$run"/*.work)
+    local pid=
+    for _ in $(seq 600); do
+        [ "$(cat "$folder/task-1.log" 2>/dev/null | grep -c '^window ')" -ge 5 ] &&
+            pid=$(sed -n 's/^start \([0-9]*\) .*/\1/p' "$folder/task-1.log" | tail -n 1) && break
+        sleep 0.1
+    done
+    [ -n "$pid" ] || { echo "  task 1 merged no window"; return 1; }
+    (cd "$run" && "$par" --status "${args[@]:5}") > "$work/status" || { cat "$work/status"; return 1; }
+    grep -q '^windows: [0-9]* of 200 done$' "$work/status" || { cat "$work/status"; return 1; }
+    kill -KILL "$pid"
+    for _ in $(seq 600); do
+        scontrol show job "$merge_id" 2>/dev/null | grep -q 'JobState=\(CANCELLED\|FAILED\)' && break
+        squeue -h -j "$merge_id" 2>/dev/null | grep -q . || break
+        sleep 0.2
+    done
+    for _ in $(seq 600); do
+        [ -z "$(squeue -h -n morvane-par-tasks,morvane-par-merge 2>/dev/null)" ] && break
+        sleep 0.2
+    done
+    [ -d "$folder" ] || { echo "  the merge ran after a failed task"; return 1; }
+    (cd "$run" && timeout 600 "$par" --wait "${args[@]}") > "$work/out" 2>&1 ||
+        { cat "$work/out"; return 1; }
+    grep -q '^windows: job [0-9]* (1 tasks)$' "$work/out" || { cat "$work/out"; return 1; }
+    same_args=("${args[@]:5}")
+    rm -rf "$work/one-killed" && mkdir "$work/one-killed"
+    (cd "$work/one-killed" && "$build/${same_args[0]}" "${same_args[@]:1}")
+    for f in "$work/one-killed"/*; do cmp "$f" "$run/${f##*/}" || return 1; done
+}
+check "a task killed mid-window on Slurm: the same command again goes on" killed_task
 
 tally

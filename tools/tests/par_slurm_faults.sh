@@ -5,14 +5,14 @@
 # slurmd and everything on it killed; the node is started again afterwards);
 # a node's slurmd stopped mid-window and started again; a task requeued
 # mid-window. After each, the same morvane-par command is given again, and the
-# two files must be those of one run of the program, byte for byte. Each
-# window that is stopped has written a part of its files first, as a real
-# window stopped halfway has.
+# two files must be those of one run of the program, byte for byte. (A
+# checkpoint cut short by a stop is tested with GNU parallel, par_runs.sh.)
 #
-# The faults are made by the test through its own copy of the program beside a
-# link to morvane-par, which finds its programs there: the copy logs each
-# window (node, nmin, job id, restarts) and, while the file hold exists, the
-# first window to start keeps its place and waits.
+# The faults are made by the test through its own copy of morvane-merge beside
+# a link to morvane-par, which finds its programs there and runs each task as
+# `morvane-merge --task WORK T`: the copy logs each task (node, T, job id,
+# restarts) and, while the file hold exists, the first task to start keeps its
+# place and waits. With -w 8 and two jobs, each task is one window.
 #
 # Usage: par_slurm_faults.sh BUILD_DIR
 # It needs the cluster of .ci/slurm-up, found through SLURM_CONF, and root (a
@@ -62,48 +62,46 @@ timed() {  # timed COMMAND...: its status, and the seconds it took
 program=morvane
 [ -x "$build/morvane-l" ] && program=morvane-l
 args=(97 3000000 0)
-options=(--slurm --wait -j 2 -w 8 --sbatch "--comment=$tag")
+options=(--slurm --wait -j 2 -w 8 -t 8 --sbatch "--comment=$tag")
 mkdir "$work/one"
 (cd "$work/one" && "$build/$program" "${args[@]}")
 
 # The bin folder: morvane-par and every other program of the build through
-# links, the program and the merge through logging copies.
+# links, morvane-merge (which runs the tasks and the final merge) through a
+# logging copy.
 bin=$work/bin
 mkdir "$bin"
 for tool in "$build"/morvane*; do
     [ -f "$tool" ] && [ -x "$tool" ] && ln -s "$tool" "$bin/${tool##*/}"
 done
-rm -f "$bin/$program" "$bin/morvane-merge"
-cat > "$bin/$program" <<EOF
-#!/bin/sh
-# One window: logged; held while $work/hold exists (the first to start only,
-# after writing half its Q file); with $work/two-nodes, waits (up to 20 s)
-# until windows have started on two nodes. The job as scancel names it: an
-# array task as ARRAY_TASK (the array's own id would name every task).
-job=\${SLURM_JOB_ID:--}
-[ -z "\${SLURM_ARRAY_TASK_ID:-}" ] || job=\${SLURM_ARRAY_JOB_ID}_\${SLURM_ARRAY_TASK_ID}
-echo "\$(hostname) \${SLURMD_NODENAME:--} \$3 \$job \${SLURM_RESTART_COUNT:-0}" >> "$work/log"
-if [ -e "$work/hold" ] && mkdir "$work/held" 2>/dev/null; then
-    "$build/$program" "\$@" || exit 1
-    q=maxdevQ_\$1-\$3.txt
-    [ ! -f "\$q" ] || truncate -s \$((\$(wc -c < "\$q") / 2)) "\$q"
-    echo "\$(hostname) \$job" > "$work/held/where"
-    while [ -e "$work/hold" ]; do sleep 0.1; done
-fi
-if [ -e "$work/two-nodes" ]; then
-    for _ in \$(seq 200); do
-        [ "\$(cut -d ' ' -f 1 "$work/log" | sort -u | wc -l)" -ge 2 ] && break
-        sleep 0.1
-    done
-fi
-exec "$build/$program" "\$@"
-EOF
+rm -f "$bin/morvane-merge"
 cat > "$bin/morvane-merge" <<EOF
 #!/bin/sh
-echo "\$(hostname)" >> "$work/merges"
+# A task (--task WORK T): logged; held while $work/hold exists (the first to
+# start only); with $work/two-nodes, waits (up to 20 s) until tasks have started
+# on two nodes. The final merge (--finish): logged. The job as scancel names
+# it: an array task as ARRAY_TASK (the array's own id would name every task).
+case "\$1" in
+--task)
+    job=\${SLURM_JOB_ID:--}
+    [ -z "\${SLURM_ARRAY_TASK_ID:-}" ] || job=\${SLURM_ARRAY_JOB_ID}_\${SLURM_ARRAY_TASK_ID}
+    echo "\$(hostname) \${SLURMD_NODENAME:--} \$3 \$job \${SLURM_RESTART_COUNT:-0}" >> "$work/log"
+    if [ -e "$work/hold" ] && mkdir "$work/held" 2>/dev/null; then
+        echo "\$(hostname) \$job" > "$work/held/where"
+        while [ -e "$work/hold" ]; do sleep 0.1; done
+    fi
+    if [ -e "$work/two-nodes" ]; then
+        for _ in \$(seq 200); do
+            [ "\$(cut -d ' ' -f 1 "$work/log" | sort -u | wc -l)" -ge 2 ] && break
+            sleep 0.1
+        done
+    fi
+    ;;
+--finish) echo "\$(hostname)" >> "$work/merges" ;;
+esac
 exec "$build/morvane-merge" "\$@"
 EOF
-chmod +x "$bin/$program" "$bin/morvane-merge"
+chmod +x "$bin/morvane-merge"
 
 same_files() {  # same_files FOLDER: the folder holds one run's two files, and nothing else
     is "$(ls -A "$1")" "$(ls -A "$work/one")" || return 1

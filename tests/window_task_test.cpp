@@ -1,0 +1,408 @@
+// Window runs as morvane-par's tasks run them, in process: the plan's windows
+// and tasks cover the run; the tasks' checkpoints merged are one run's files,
+// byte for byte, for every program, many windows per task, windows of length 1,
+// tie-heavy p, across 2^32 and at 2^64, and across the exact excess's period;
+// a task stopped at any window goes on after its last merged window; a
+// checkpoint left damaged starts its task again; a window whose records fail
+// the check is scanned again and never merged.
+#include "windows/window_task.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "memory_records.hpp"
+#include "program_run.hpp"
+#include "windows/record_merge.hpp"
+#include "windows/run_plan.hpp"
+#include "windows/run_status.hpp"
+#ifdef MORVANE_MERGE_EXACT
+#include "profiles/exact_density.hpp"
+#endif
+
+namespace morvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string bytes_of(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The windows of every task, in task order, are the plan's windows in order,
+// consecutive and covering [nmin, last]; window_ending_at finds each end.
+TEST(TaskPlan, TasksCoverTheWindowsInOrder) {
+    using C = std::uint64_t;
+    constexpr C top = std::numeric_limits<C>::max();
+    for (const auto& [N, nmin] : std::vector<std::pair<C, C>>{
+             {2, 0}, {3, 1}, {1000, 0}, {1000, 999}, {100000, 7}, {top, 0}, {top, top - 5}}) {
+        for (const C windows : {1u, 2u, 5u, 1000u}) {
+            for (const C tasks : {1u, 2u, 3u, 1000u}) {
+                for (const C head : {0u, 10u}) {
+                    const WindowPlan plan = make_window_plan(N, nmin, N, windows, tasks, 2, head);
+                    ASSERT_GE(plan.windows, plan.tasks);
+                    C expected_start = nmin;
+                    std::uint64_t next_window = 0;
+                    for (C t = 0; t < plan.tasks; ++t) {
+                        const auto [begin, end] = plan.task_windows(t);
+                        ASSERT_EQ(begin, next_window);
+                        ASSERT_LT(begin, end);
+                        EXPECT_EQ(plan.task_range(t).first, expected_start);
+                        for (C k = begin; k < end; ++k) {
+                            const auto [a, b] = plan.window(k);
+                            ASSERT_EQ(a, expected_start) << N << " " << nmin << " " << k;
+                            ASSERT_LE(a, b);
+                            EXPECT_GE(b, 2u);
+                            EXPECT_EQ(plan.window_ending_at(b, begin, end), k);
+                            if (a < b) {
+                                EXPECT_EQ(plan.window_ending_at(b - 1, begin, end), end);
+                            }
+                            expected_start = b + 1;
+                        }
+                        EXPECT_EQ(plan.task_range(t).second, expected_start - 1);
+                        next_window = end;
+                    }
+                    EXPECT_EQ(next_window, plan.windows);
+                    EXPECT_EQ(expected_start - 1, N);
+                    if (plan.head) {
+                        EXPECT_EQ(plan.task_windows(0).second, 1u);
+                    }
+                }
+            }
+        }
+    }
+    // A million windows and more: each found by its end without a list.
+    const WindowPlan big = make_window_plan(top, 1, top, 20'000'000, 10'000, 2);
+    const auto [begin, end] = big.task_windows(7777);
+    EXPECT_EQ(end - begin, 2000u);
+    EXPECT_EQ(big.window_ending_at(big.window(begin + 1234).second, begin, end), begin + 1234);
+}
+
+// A run planned and run task by task in a scratch folder.
+template <class Profile>
+struct PlannedRun {
+    using Count = typename Profile::Count;
+    Scratch work, out;
+    RunPlan plan;
+    std::string messages;
+
+    PlannedRun(const char* program, int p, Count N, Count nmin, std::uint64_t windows,
+               std::uint64_t tasks) {
+        const std::uint64_t start = nmin > 1 ? nmin : 1;
+        const std::uint64_t period = Profile::Density::excess_period(active_square_count<Count>(p));
+        const std::uint64_t last = period && N - start >= period ? start + period - 1 : N;
+        plan = RunPlan{program, p,  std::to_string(p),
+                       {},      {}, make_window_plan(N, nmin, last, windows, tasks, 1)};
+    }
+    std::string folder() const { return work.folder().string(); }
+    std::string file(char kind, std::uint64_t t) const {
+        return task_file(folder(), plan, kind, t);
+    }
+
+    // Runs task t; inspect sees each window's records before the check.
+    template <class Inspect>
+    int task(std::uint64_t t, Inspect&& inspect) {
+        char* text = nullptr;
+        std::size_t size = 0;
+        std::FILE* stream = open_memstream(&text, &size);
+        TaskSettings settings;
+        settings.messages = stream;
+        settings.sync_seconds = -1;  // scratch files
+        settings.every_window = true;
+        int status = 1;
+        try {
+            status = run_task<Profile>(plan, folder(), t, settings, inspect);
+        } catch (...) {
+            std::fclose(stream);
+            messages += std::string(text, size);
+            std::free(text);
+            throw;
+        }
+        std::fclose(stream);
+        messages += std::string(text, size);
+        std::free(text);
+        return status;
+    }
+    int task(std::uint64_t t) {
+        return task(t, [](std::uint64_t, int, auto&) {});
+    }
+    void all_tasks() {
+        for (std::uint64_t t = 0; t < plan.windows.tasks; ++t) ASSERT_EQ(task(t), 0) << messages;
+    }
+
+    // The tasks' files merged as --finish merges them, against one run.
+    void expect_one_run() {
+        std::vector<std::string> paths;
+        for (std::uint64_t t = 0; t < plan.windows.tasks; ++t)
+            for (const char kind : {'Q', 'F'}) paths.push_back(file(kind, t));
+        std::optional<Count> through;
+        if (plan.windows.last != plan.windows.N) through = Count(plan.windows.N);
+        const std::string shown = plan_text(plan);
+        try {
+            merge_record_files<Profile>(plan.program, nullptr, paths, out.folder(), through);
+        } catch (const MergeRefusal& refusal) {
+            ADD_FAILURE() << shown << refusal.what();
+            return;
+        }
+        const MemoryRecords one =
+            fast_records<Profile>(plan.p, Count(plan.windows.N), Count(plan.windows.nmin));
+        const auto name = [&](char kind) {
+            return out.folder() / record_file_name(kind, plan.p_text.c_str(), plan.windows.nmin);
+        };
+        EXPECT_EQ(bytes_of(name('Q')), one.q) << shown;
+        EXPECT_EQ(bytes_of(name('F')), one.f) << shown;
+        for (const char kind : {'Q', 'F'}) {
+            try {
+                check_record_file<Profile>(plan.program, nullptr, name(kind).string());
+            } catch (const MergeRefusal& refusal) {
+                ADD_FAILURE() << shown << refusal.what();
+            }
+        }
+        const RunProgress progress = run_progress(plan, folder());
+        EXPECT_EQ(progress.windows_done, plan.windows.windows);
+        EXPECT_TRUE(progress.todo.empty());
+    }
+};
+
+template <class Profile>
+void expect_tasks_are_one_run(const char* program, int p, typename Profile::Count N,
+                              typename Profile::Count nmin, std::uint64_t windows,
+                              std::uint64_t tasks) {
+    PlannedRun<Profile> run(program, p, N, nmin, windows, tasks);
+    run.all_tasks();
+    run.expect_one_run();
+}
+
+// Many windows per task, a window per n, a window per task, tasks whose
+// stretch holds no record of the whole run; p = 2 and 3, whose excesses tie.
+template <class Profile>
+void expect_short_task_runs(const char* program) {
+    for (const int p : {2, 3, 7, 97}) {
+        expect_tasks_are_one_run<Profile>(program, p, 200000, 0, 57, 4);
+        expect_tasks_are_one_run<Profile>(program, p, 200000, 1, 150, 150);  // a window per task
+        expect_tasks_are_one_run<Profile>(program, p, 300, 1, 299, 7);       // windows of length 1
+        expect_tasks_are_one_run<Profile>(program, p, 50000, 4321, 40, 20);
+        expect_tasks_are_one_run<Profile>(program, p, 2, 2, 1, 1);
+    }
+}
+
+template <class Profile>
+void expect_far_task_runs(const char* program) {
+    using Count = typename Profile::Count;
+    constexpr Count top = std::numeric_limits<Count>::max();
+    for (const int p : {2, 3, 97}) {
+        expect_tasks_are_one_run<Profile>(program, p, top, top - 30000, 30, 6);
+        expect_tasks_are_one_run<Profile>(program, p, top, top - 20, 21, 5);
+        if constexpr (sizeof(Count) == 8) {
+            const Count two32 = Count{1} << 32;
+            expect_tasks_are_one_run<Profile>(program, p, two32 + 20000, two32 - 20000, 40, 3);
+        }
+    }
+}
+
+TEST(TasksAreOneRun, Morvane) {
+    expect_short_task_runs<NarrowProfile>("morvane");
+    expect_far_task_runs<NarrowProfile>("morvane");
+}
+#ifdef MORVANE_EXTENDED
+TEST(TasksAreOneRun, MorvaneL) {
+    expect_short_task_runs<ExtendedProfile>("morvane-l");
+    expect_far_task_runs<ExtendedProfile>("morvane-l");
+}
+#endif
+#ifdef MORVANE_MERGE_EXACT
+TEST(TasksAreOneRun, MorvaneX) {
+    expect_short_task_runs<ExactProfile>("morvane-x");
+    expect_far_task_runs<ExactProfile>("morvane-x");
+}
+
+// The exact excess repeats: the windows stop one period after the start, the
+// summary comes at N. For p = 3 (period 36) and 13 (30030^2 = 901800900) the
+// runs cross the period; for p = 23 (about 5e16) a run across n = P itself.
+TEST(TasksAreOneRun, MorvaneXAcrossItsPeriod) {
+    expect_tasks_are_one_run<ExactProfile>("morvane-x", 3, 1000, 10, 12, 5);
+    expect_tasks_are_one_run<ExactProfile>("morvane-x", 3, 1000000, 0, 36, 36);
+    expect_tasks_are_one_run<ExactProfile>("morvane-x", 13,
+                                           std::numeric_limits<std::uint64_t>::max(), 1, 40, 4);
+    const std::uint64_t P = ExactProfile::Density::excess_period(9);
+    ASSERT_EQ(P, 223092870ull * 223092870ull);
+    expect_tasks_are_one_run<ExactProfile>("morvane-x", 23, P + 30000, P - 30000, 20, 3);
+    expect_tasks_are_one_run<ExactProfile>("morvane-x", 23, 2 * P + 5, 2 * P - 5000, 9, 2);
+}
+#endif
+
+// A stop after every window in turn (the look at the window throws, as a kill
+// would stop it): the same task again goes on after the last window merged,
+// and the files are one run's.
+TEST(TaskCheckpoint, GoesOnAfterTheLastMergedWindow) {
+    struct Stop {};
+    for (const std::uint64_t stop_at : {0u, 1u, 5u, 11u}) {
+        PlannedRun<ExtendedProfile> run("morvane-l", 3, 300000, 1, 24, 2);
+        std::vector<std::uint64_t> scanned;
+        EXPECT_THROW(run.task(0,
+                              [&](std::uint64_t k, int, auto&) {
+                                  if (k == stop_at) throw Stop{};
+                                  scanned.push_back(k);
+                              }),
+                     Stop);
+        ASSERT_EQ(scanned.size(), stop_at);
+        EXPECT_EQ(run_progress(run.plan, run.folder()).windows_done, stop_at);
+        scanned.clear();
+        ASSERT_EQ(run.task(0, [&](std::uint64_t k, int, auto&) { scanned.push_back(k); }), 0);
+        ASSERT_FALSE(scanned.empty());
+        EXPECT_EQ(scanned.front(), stop_at);
+        EXPECT_EQ(scanned.size(), 12 - stop_at);
+        // Run again when done: nothing scanned.
+        scanned.clear();
+        ASSERT_EQ(run.task(0, [&](std::uint64_t k, int, auto&) { scanned.push_back(k); }), 0);
+        EXPECT_TRUE(scanned.empty());
+        ASSERT_EQ(run.task(1), 0);
+        run.expect_one_run();
+        EXPECT_EQ(run.messages, "");
+    }
+}
+
+// The Q file renamed, the F file not yet: they stand a window apart, and each
+// goes on from its own.
+TEST(TaskCheckpoint, FilesAWindowApartGoOnEachFromItsOwn) {
+    PlannedRun<NarrowProfile> run("morvane", 2, 100000, 0, 10, 1);
+    struct Stop {};
+    EXPECT_THROW(run.task(0,
+                          [&](std::uint64_t k, int, auto&) {
+                              if (k == 4) throw Stop{};
+                          }),
+                 Stop);
+    const std::string f_before = bytes_of(run.file('F', 0));
+    EXPECT_THROW(run.task(0,
+                          [&](std::uint64_t k, int, auto&) {
+                              if (k == 5) throw Stop{};
+                          }),
+                 Stop);
+    std::ofstream(run.file('F', 0), std::ios::binary) << f_before;
+    std::vector<std::uint64_t> scanned;
+    ASSERT_EQ(run.task(0, [&](std::uint64_t k, int, auto&) { scanned.push_back(k); }), 0);
+    EXPECT_EQ(scanned.front(), 4u);
+    run.expect_one_run();
+}
+
+// A checkpoint cut short, or of another run, or a temporary left half written:
+// the task says so and starts again, and the files are one run's.
+TEST(TaskCheckpoint, DamagedStartsTheTaskAgain) {
+    for (const int damage : {0, 1, 2, 3}) {
+        PlannedRun<ExtendedProfile> run("morvane-l", 97, 2000000, 1, 20, 2);
+        run.all_tasks();
+        const std::string q = run.file('Q', 1);
+        std::string bytes = bytes_of(q);
+        const fs::path temporary =
+            fs::path(q).parent_path() / ("." + fs::path(q).filename().string() + ".merge-Ab12Cd");
+        if (damage == 0) bytes.resize(bytes.size() - 3);      // the summary line cut
+        if (damage == 1) bytes.resize(bytes.find('\n') + 1);  // only the first record
+        if (damage == 2)
+            bytes.replace(bytes.rfind('\n', bytes.size() - 2) + 1, 1, "9");  // another N
+        if (damage == 3) std::ofstream(temporary) << bytes.substr(0, 10);    // a temporary left
+        std::ofstream(q, std::ios::binary) << bytes;
+        std::vector<std::uint64_t> scanned;
+        ASSERT_EQ(run.task(1, [&](std::uint64_t k, int, auto&) { scanned.push_back(k); }), 0);
+        if (damage == 3) {
+            EXPECT_TRUE(scanned.empty());
+            EXPECT_FALSE(fs::exists(temporary));
+            EXPECT_EQ(run.messages, "");
+        } else {
+            EXPECT_EQ(scanned.size(), 10u) << damage;
+            EXPECT_NE(run.messages.find("starts again from its first window"), std::string::npos)
+                << run.messages;
+            EXPECT_NE(run.messages.find(q), std::string::npos) << run.messages;
+        }
+        run.expect_one_run();
+    }
+}
+
+// A window whose records fail the check (a count, an excess, a record
+// repeated or added, the count at its end) is reported and scanned again; what it
+// merges is the good scan. One that fails every time stops the task with
+// status 1 and is never merged.
+TEST(TaskCheck, FailedWindowIsScannedAgainNeverMerged) {
+    using Records = WindowRecords<ExtendedProfile>;
+    const std::vector<void (*)(Records&)> faults = {
+        [](Records& w) { w.q.front().count += 1; },
+        [](Records& w) { w.f.front().e = w.f.front().e - 1.0L; },
+        [](Records& w) { w.q.insert(w.q.begin() + 1, w.q.front()); },
+        [](Records& w) { w.f.push_back(w.f.back()); },
+        [](Records& w) { w.count -= 1; },
+        // A count off by one with its excess recomputed to match: only the
+        // count afresh sees it.
+        [](Records& w) {
+            auto& r = w.q.back();
+            r.count += 1;
+            r.e = typename ExtendedProfile::Density(25).excess(r.n, r.count);
+        },
+    };
+    for (std::size_t f = 0; f < faults.size(); ++f) {
+        PlannedRun<ExtendedProfile> run("morvane-l", 97, 1000000, 1, 10, 1);
+        int attempts = 0;
+        ASSERT_EQ(run.task(0,
+                           [&](std::uint64_t k, int attempt, Records& w) {
+                               if (k == 0) {
+                                   ++attempts;
+                                   if (attempt == 1) faults[f](w);
+                               }
+                           }),
+                  0);
+        EXPECT_EQ(attempts, 2) << f;
+        EXPECT_NE(run.messages.find("window 0 [1, 100000] fails the check"), std::string::npos)
+            << f << ": " << run.messages;
+        EXPECT_NE(run.messages.find("scanned again"), std::string::npos) << run.messages;
+        run.expect_one_run();
+    }
+    PlannedRun<ExtendedProfile> run("morvane-l", 97, 1000000, 1, 10, 1);
+    ASSERT_EQ(run.task(0,
+                       [&](std::uint64_t k, int, Records& w) {
+                           if (k == 3) w.count += 1;
+                       }),
+              1);
+    EXPECT_NE(run.messages.find("the task stops"), std::string::npos) << run.messages;
+    EXPECT_EQ(run_progress(run.plan, run.folder()).windows_done, 3u);
+    std::vector<std::uint64_t> scanned;
+    ASSERT_EQ(run.task(0, [&](std::uint64_t k, int, Records&) { scanned.push_back(k); }), 0);
+    EXPECT_EQ(scanned.front(), 3u);
+    run.expect_one_run();
+}
+
+// --status's figures from the files alone: windows and n done, the tasks not
+// done, and a time left only once a window has finished.
+TEST(TaskStatus, FiguresFromTheCheckpointsAndLogs) {
+    PlannedRun<NarrowProfile> run("morvane", 97, 1000000, 1, 10, 3);
+    RunProgress progress = run_progress(run.plan, run.folder());
+    EXPECT_EQ(progress.windows, 10u);
+    EXPECT_EQ(progress.windows_done, 0u);
+    EXPECT_EQ(progress.todo, (std::vector<std::uint64_t>{0, 1, 2}));
+    EXPECT_NE(
+        status_text(run.plan, progress).find("time left: not known until a window has finished"),
+        std::string::npos);
+    ASSERT_EQ(run.task(1), 0);
+    progress = run_progress(run.plan, run.folder());
+    const auto [begin, end] = run.plan.windows.task_windows(1);
+    const auto [a, b] = run.plan.windows.task_range(1);
+    EXPECT_EQ(progress.windows_done, end - begin);
+    EXPECT_EQ(std::uint64_t(progress.n_done), b - a + 1);
+    EXPECT_EQ(progress.todo, (std::vector<std::uint64_t>{0, 2}));
+    EXPECT_EQ(progress.tasks_done, 1u);
+    EXPECT_EQ(progress.running, 0u);
+    const std::string text = status_text(run.plan, progress);
+    EXPECT_NE(text.find("windows: " + std::to_string(end - begin) + " of 10 done\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("of one core; no task is running now"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace morvane::testing
