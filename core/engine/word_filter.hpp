@@ -81,6 +81,25 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
 }
 
 #if defined(__x86_64__)
+// The popcounts of the 32 bytes of v, from a table of the 16 nibbles.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i byte_popcounts_avx2(__m256i v) {
+    const __m256i nibble = _mm256_set1_epi8(0x0f);
+    const __m256i bits_in = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,  //
+                                             0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
+    const __m256i low = _mm256_and_si256(v, nibble);
+    const __m256i high = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
+    return _mm256_add_epi8(_mm256_shuffle_epi8(bits_in, low), _mm256_shuffle_epi8(bits_in, high));
+}
+
+// The inclusive prefix sums of the four 64-bit lanes of v.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i lane_prefix_sums_avx2(__m256i v) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i sum =
+        _mm256_add_epi64(v, _mm256_blend_epi32(_mm256_permute4x64_epi64(v, 0x90), zero, 0x03));
+    return _mm256_add_epi64(sum,
+                            _mm256_blend_epi32(_mm256_permute4x64_epi64(sum, 0x40), zero, 0x0f));
+}
+
 // The value held in all four 16-bit lanes of each 64-bit lane, in units of 1/256,
 // as 64 bits in units of 2^-32.
 [[gnu::target("avx2"), gnu::always_inline]] inline __m256i widen_to_units(__m256i v) {
@@ -99,9 +118,6 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
                                                              std::uint64_t* marks,
                                                              std::uint64_t* before) {
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i nibble = _mm256_set1_epi8(0x0f);
-    const __m256i bits_in = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,  //
-                                             0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
     const __m256i ones = _mm256_set1_epi8(1);
     const __m256i sixteen = _mm256_set1_epi16(16);
     // 16 h for quarter h of each word, and 16 h + 16.
@@ -130,10 +146,7 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
     std::size_t w = 0;
     for (; w + 4 <= words; w += 4) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(flags + w));
-        const __m256i low = _mm256_and_si256(v, nibble);
-        const __m256i high = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
-        const __m256i bytes =
-            _mm256_add_epi8(_mm256_shuffle_epi8(bits_in, low), _mm256_shuffle_epi8(bits_in, high));
+        const __m256i bytes = byte_popcounts_avx2(v);
         const __m256i pc = _mm256_sad_epu8(bytes, zero);             // per word
         const __m256i quarters = _mm256_maddubs_epi16(bytes, ones);  // pc_h per quarter
         // E_h: quarters 0..h of the word added up.
@@ -155,11 +168,7 @@ inline std::uint64_t mark_words(const std::uint64_t* flags, std::size_t words,
         f_trough = _mm256_min_epi16(f_trough, _mm256_shuffle_epi8(f_trough, turn1));
         f_trough = _mm256_min_epi16(f_trough, _mm256_shuffle_epi8(f_trough, turn2));
 
-        // Inclusive prefix sums of the word counts over the four lanes.
-        __m256i sum = _mm256_add_epi64(
-            pc, _mm256_blend_epi32(_mm256_permute4x64_epi64(pc, 0x90), zero, 0x03));
-        sum = _mm256_add_epi64(sum,
-                               _mm256_blend_epi32(_mm256_permute4x64_epi64(sum, 0x40), zero, 0x0f));
+        const __m256i sum = lane_prefix_sums_avx2(pc);
         const __m256i c = _mm256_add_epi64(carry, _mm256_sub_epi64(sum, pc));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(before + w), c);
         const __m256i start = _mm256_slli_epi64(c, 32);

@@ -86,9 +86,6 @@ inline std::uint64_t gate_tail(const std::uint64_t* flags, std::size_t words, st
                                                              std::uint64_t* marks,
                                                              std::uint64_t* before) {
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i nibble = _mm256_set1_epi8(0x0f);
-    const __m256i bits_in = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,  //
-                                             0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
     const __m256i q_rise = _mm256_set1_epi64x(filter.delta_lo);
     const __m256i f_rise = _mm256_set1_epi64x(unit - filter.delta_hi);
     const __m256i q_level = _mm256_set1_epi64x(filter.q_level);
@@ -102,17 +99,9 @@ inline std::uint64_t gate_tail(const std::uint64_t* flags, std::size_t words, st
     std::size_t w = 0;
     for (; w + 4 <= words; w += 4) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(flags + w));
-        const __m256i low = _mm256_and_si256(v, nibble);
-        const __m256i high = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
-        const __m256i pc = _mm256_sad_epu8(
-            _mm256_add_epi8(_mm256_shuffle_epi8(bits_in, low), _mm256_shuffle_epi8(bits_in, high)),
-            zero);
+        const __m256i pc = _mm256_sad_epu8(byte_popcounts_avx2(v), zero);
         // Inclusive prefix sums over the four lanes, plus the words before.
-        __m256i sum = _mm256_add_epi64(
-            pc, _mm256_blend_epi32(_mm256_permute4x64_epi64(pc, 0x90), zero, 0x03));
-        sum = _mm256_add_epi64(sum,
-                               _mm256_blend_epi32(_mm256_permute4x64_epi64(sum, 0x40), zero, 0x0f));
-        const __m256i c = _mm256_add_epi64(carry, sum);
+        const __m256i c = _mm256_add_epi64(carry, lane_prefix_sums_avx2(pc));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(before + w), _mm256_sub_epi64(c, pc));
         const __m256i top = _mm256_slli_epi64(c, unit_bits);
         const __m256i q_top =
