@@ -79,8 +79,7 @@ int plan(const std::string& program, std::uint64_t jobs, std::uint64_t windows, 
     // Where the excess repeats, the windows end one period after the scan's
     // start, as the program's own scan does.
     const std::uint64_t start = run.nmin > 1 ? run.nmin : 1;
-    const std::uint64_t period = Profile::Density::excess_period(
-        morvane::active_square_count<typename Profile::Count>(run.p));
+    const std::uint64_t period = Profile::Density::excess_period(morvane::squares_set(run.p));
     const std::uint64_t N = run.N;
     const std::uint64_t last = period != 0 && N - start >= period ? start + period - 1 : N;
     morvane::RunPlan plan{program, run.p, run.p_text, {}, {}, {}};

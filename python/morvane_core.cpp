@@ -91,12 +91,16 @@ py::object power_of_two(int k) {
 // division of integers rounds correctly), and its exact value as a Fraction.
 double nearest_double(double e) { return e; }
 double nearest_double(long double e) { return static_cast<double>(e); }
-double nearest_double(const ExactDensity::Real& X) {
-    const py::object x = python_int(X.str());
-    const py::object d = python_int(exact::denominator().str());
-    PyObject* q = PyNumber_TrueDivide(x.ptr(), d.ptr());
-    if (!q) throw py::error_already_set();
-    return py::reinterpret_steal<py::float_>(q).cast<double>();
+// delta of a finite set as a Fraction.
+py::object delta_fraction(const DeltaEnclosure& delta) {
+    const auto& f = delta.fraction();
+    if (!f) throw std::invalid_argument("delta of this set is not held as a fraction");
+    return fraction(python_int(f->first.str()), python_int(f->second.str()));
+}
+py::object exact_value(const ExactDensity::Real& x);
+double nearest_double(const ExactDensity::Real& x) {
+    // Fraction's float() divides integers, which Python rounds correctly.
+    return exact_value(x).cast<double>();
 }
 
 py::object exact_value(double e) { return fraction_type()(py::float_(e)); }
@@ -111,8 +115,11 @@ py::object exact_value(long double e) {
     if (shift >= 0) return fraction(numerator * power_of_two(shift), py::int_(1));
     return fraction(numerator, power_of_two(-shift));
 }
-py::object exact_value(const ExactDensity::Real& X) {
-    return fraction(python_int(X.str()), python_int(exact::denominator().str()));
+py::object exact_value(const ExactDensity::Real& x) {
+    if (x.kind != ExactDensity::Real::Kind::value) return fraction(py::int_(0), py::int_(1));
+    const py::object value =
+        fraction(py::int_(x.count), py::int_(1)) - delta_fraction(*x.delta) * py::int_(x.n);
+    return x.negated ? -value : value;
 }
 
 // A run's records and what names its files.
@@ -275,7 +282,7 @@ RunData<Profile> read(const std::string& q_path, const std::string& f_path,
     if (static_cast<std::uint32_t>(p) < 2 || p > 97)
         throw MergeRefusal(q_path, "p = " + std::to_string(p) + " is out of range (2 to 97)");
 
-    const typename Profile::Density density(active_square_count<Count>(p));
+    const typename Profile::Density density(squares_set(p));
     ProgramLines<Profile> lines;
     RunData<Profile> run;
     const auto keep_into = [](std::vector<Record<Profile>>& list) {
@@ -403,9 +410,7 @@ PYBIND11_MODULE(_core, m) {
         "density",
         [](std::int32_t p) {
             if (p < 2 || p > 97) throw std::invalid_argument("p must be from 2 to 97");
-            const ExactDensity density(active_square_count<std::uint64_t>(p));
-            return fraction(python_int(density.numerator().str()),
-                            python_int(exact::denominator().str()));
+            return delta_fraction(ExactDensity(squares_set(p)).delta());
         },
         py::arg("p"), "delta as a Fraction.");
 }

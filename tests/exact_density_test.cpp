@@ -1,6 +1,7 @@
-// The exact profile's arithmetic: delta as a fraction, the starting threshold,
-// the fixed point handed to the fast scan, and the printed decimals at the
-// rounding boundaries.
+// The exact profile's arithmetic: delta of each set against a product formed
+// here, the fixed point handed to the fast scan, the printed decimals against
+// an exact rounding done here, and the decisions of the enclosure for every
+// prime, refined from a low precision, against MPFR at 2000 bits.
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -13,84 +14,147 @@
 namespace morvane {
 namespace {
 
-using exact::Int320;
-using exact::Int512;
+using exact::BigInt;
 
-const Int320 D = exact::denominator();
-const Int320 trillion = 1'000'000'000'000ull;
+const PrimeSet finite_sets[] = {{2, 2},  {3, 2},  {23, 2}, {97, 2},   {98, 2}, {101, 2},
+                                {1000, 2}, {2, 3}, {97, 3}, {13, 7}, {2, 13}, {5, 63}};
 
-// delta = numerator / D is the true density, 1 - prod (1 - 1/q^2).
+bool prime(std::uint64_t q) {
+    for (std::uint64_t d = 2; d * d <= q; ++d)
+        if (q % d == 0) return false;
+    return q >= 2;
+}
+
+// 1 - prod (1 - q^-k) as numerator and denominator, one prime at a time.
+std::pair<BigInt, BigInt> density_here(const PrimeSet& set) {
+    BigInt num = 1, den = 1;  // the product
+    for (std::uint64_t q = 2; q <= set.bound; ++q) {
+        if (!prime(q)) continue;
+        BigInt s = 1;
+        for (int i = 0; i < set.k; ++i) s *= q;
+        num *= s - 1;
+        den *= s;
+    }
+    return {den - num, den};
+}
+
 TEST(ExactDensity, DeltaIsTheTrueDensity) {
-    EXPECT_EQ(4 * ExactDensity(1).numerator(), D);       // 1/4
-    EXPECT_EQ(3 * ExactDensity(2).numerator(), D);       // 1 - 3/4 * 8/9 = 1/3
-    EXPECT_EQ(25 * ExactDensity(3).numerator(), 9 * D);  // 1 - 1/3 * ... = 9/25
-    for (int active = 1; active <= max_squares; ++active) {
-        // (1 - delta) * prod q^2 = prod (q^2 - 1), q over the active primes.
-        Int320 squares = 1, less_one = 1;
-        for (int k = 0; k < active; ++k) {
-            squares *= Squares<std::uint64_t>[k];
-            less_one *= Squares<std::uint64_t>[k] - 1;
-        }
-        EXPECT_EQ((D - ExactDensity(active).numerator()) * squares, D * less_one) << active;
+    for (const PrimeSet& set : finite_sets) {
+        const auto [a, d] = density_here(set);
+        const auto& f = DeltaEnclosure::of(set).fraction();
+        ASSERT_TRUE(f.has_value()) << set.bound;
+        EXPECT_EQ(f->first * d, a * f->second) << set.bound << " k=" << set.k;
     }
+    // 1/4, 1/3, 9/25 for squares; 1/2^k for p = 2.
+    EXPECT_EQ(DeltaEnclosure::of({2, 2}).fraction()->first * 4, DeltaEnclosure::of({2, 2}).fraction()->second);
+    EXPECT_EQ(DeltaEnclosure::of({3, 2}).fraction()->first * 3, DeltaEnclosure::of({3, 2}).fraction()->second);
 }
 
-// The first Q record needs x > -10^-12 exactly: the threshold lies just below.
-TEST(ExactDensity, StartingThresholdIsMinusOneTrillionth) {
-    const Int320 start = ExactDensity::q_start();
-    EXPECT_LE(start * trillion, -D);         // X = start is not above -D / 10^12
-    EXPECT_GT((start + 1) * trillion, -D);  // the next X is
-}
-
-// The fast scan's delta: floor(delta * 2^96), and delta * 2^32 rounded down and
-// up; exact only for p = 2.
+// floor(delta 2^96) and delta 2^32 rounded down and up; exact only for p = 2.
 TEST(ExactDensity, FixedPointBracketsDelta) {
-    for (int active = 1; active <= max_squares; ++active) {
-        const ExactDensity density(active);
-        const FixedDelta fixed = density.fixed(~0ull);
-        const Int512 a(density.numerator()), d(D);
-        const Int512 significand = (Int512(static_cast<std::uint64_t>(fixed.significand >> 64)) << 64) +
-                                   static_cast<std::uint64_t>(fixed.significand);
-        EXPECT_LE(significand * d, a << 96) << active;
-        EXPECT_GT((significand + 1) * d, a << 96) << active;
-        EXPECT_LE(Int512(fixed.delta_lo) * d, a << 32) << active;
-        EXPECT_GE(Int512(fixed.delta_hi) * d, a << 32) << active;
-        EXPECT_LE(fixed.delta_hi - fixed.delta_lo, 1) << active;
-        EXPECT_EQ(fixed.slack, active == 1 ? 0 : 2) << active;
+    for (const PrimeSet& set : finite_sets) {
+        const auto [a, d] = density_here(set);
+        const FixedDelta fixed = ExactDensity(set).fixed(~0ull);
+        const BigInt significand = (BigInt(static_cast<std::uint64_t>(fixed.significand >> 64)) << 64) +
+                                   BigInt(static_cast<std::uint64_t>(fixed.significand));
+        SCOPED_TRACE(::testing::Message() << "p=" << set.bound << " k=" << set.k);
+        EXPECT_LE(significand * d, a << 96);
+        EXPECT_GT((significand + 1) * d, a << 96);
+        EXPECT_LE(BigInt(fixed.delta_lo) * d, a << 32);
+        EXPECT_GE(BigInt(fixed.delta_hi) * d, a << 32);
+        EXPECT_LE(fixed.delta_hi - fixed.delta_lo, 1);
+        EXPECT_EQ(fixed.slack, set.bound == 2 ? 0 : 2);
     }
-    EXPECT_EQ(ExactDensity(1).fixed(~0ull).significand, static_cast<unsigned __int128>(1) << 94);
+    EXPECT_EQ(ExactDensity({2, 2}).fixed(~0ull).significand, static_cast<unsigned __int128>(1) << 94);
+    // Every prime, k = 2: delta = 1 - 6 / pi^2 from MPFR's pi at 1000 bits.
+    exact::Mpfr v(1000);
+    mpfr_const_pi(v.get(), MPFR_RNDN);
+    mpfr_sqr(v.get(), v.get(), MPFR_RNDN);
+    mpfr_ui_div(v.get(), 6, v.get(), MPFR_RNDN);
+    mpfr_ui_sub(v.get(), 1, v.get(), MPFR_RNDN);
+    const BigInt expected = exact::floor_scaled(v.get());
+    const auto low = DeltaEnclosure::of({PrimeSet::every_prime, 2}).fixed128();
+    EXPECT_EQ(exact::to_u128(expected), low);
 }
 
-// "%.12f" of the exact value m * 10^-12, formed from m alone.
-std::string decimals_of(std::uint64_t m, bool negative) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%s%llu.%012llu", negative ? "-" : "",
-                  static_cast<unsigned long long>(m / 1'000'000'000'000ull),
-                  static_cast<unsigned long long>(m % 1'000'000'000'000ull));
-    return text;
+// "%.12f" of c - a n / d, rounded half to even, in integers.
+std::string decimals_here(std::uint64_t n, std::uint64_t c, const BigInt& a, const BigInt& d, bool negate) {
+    BigInt x = BigInt(c) * d - a * n;  // x * d
+    if (negate) x = -x;
+    const bool negative = x < 0;
+    if (negative) x = -x;
+    const BigInt twice = 2 * x * 1'000'000'000'000ull, whole = twice / (2 * d), rest = twice - whole * 2 * d;
+    BigInt r = whole;
+    if (rest > d || (rest == d && whole % 2 != 0)) r += 1;  // rest compares with d: a half
+    const BigInt trillion = 1'000'000'000'000ull;
+    const std::string decimals = BigInt(r % trillion).str();
+    return (negative && x != 0 ? "-" : "") + BigInt(r / trillion).str() + "." +
+           std::string(12 - decimals.size(), '0') + decimals;
 }
 
-// Around each half-way point (m + 1/2) * 10^-12: X0 = floor((2m + 1) D / (2 * 10^12))
-// is the last X below it, which rounds to m, and X0 + 1 the first above, which
-// rounds to m + 1. Both signs; m = 0 gives the negative zero.
 TEST(ExactDensity, PrintsTheCorrectlyRoundedDecimals) {
     std::mt19937_64 random(12);
-    std::vector<std::uint64_t> ms = {0, 1, 999'999'999'999ull, 1'000'000'000'000ull,
-                                     123'456'789'999'999'999ull};
-    for (int k = 0; k < 2000; ++k) ms.push_back(random() % (std::uint64_t{1} << 54));
-    for (const std::uint64_t m : ms) {
-        const Int320 below = (2 * Int320(m) + 1) * D / (2 * trillion);
-        EXPECT_EQ(ExactDensity::printed(below).data(), decimals_of(m, false)) << m;
-        EXPECT_EQ(ExactDensity::printed(below + 1).data(), decimals_of(m + 1, false)) << m;
-        EXPECT_EQ(ExactDensity::printed(-below).data(), decimals_of(m, true)) << m;
-        EXPECT_EQ(ExactDensity::printed(-below - 1).data(), decimals_of(m + 1, true)) << m;
+    for (const PrimeSet& set : finite_sets) {
+        const auto [a, d] = density_here(set);
+        const ExactDensity density(set);
+        for (int k = 0; k < 3000; ++k) {
+            const std::uint64_t n = random() >> (random() % 64);
+            // c near delta n: the excess within some thousands of zero.
+            const BigInt expected = a * n / d;
+            const std::uint64_t c =
+                static_cast<std::uint64_t>(expected) + (random() % 4000) - std::min<std::uint64_t>(2000, static_cast<std::uint64_t>(expected));
+            if (c > n) continue;
+            const bool negate = k % 2 != 0;
+            const ExactExcess x = negate ? -density.excess(n, c) : density.excess(n, c);
+            ASSERT_EQ(ExactDensity::printed(x).data(), decimals_here(n, c, a, d, negate))
+                << "p=" << set.bound << " k=" << set.k << " n=" << n << " c=" << c;
+        }
     }
-    EXPECT_STREQ(ExactDensity::printed(0).data(), "0.000000000000");
-    EXPECT_STREQ(ExactDensity::printed(-1).data(), "-0.000000000000");
-    EXPECT_STREQ(ExactDensity::printed(D).data(), "1.000000000000");
-    EXPECT_STREQ(ExactDensity::printed(-(D / 3)).data(), "-0.333333333333");
-    // The largest excess there can be, |x| < 2^25, in full.
-    EXPECT_STREQ(ExactDensity::printed(D * (1 << 25) - 1).data(), "33554432.000000000000");
+    // p = 2, k = 13: delta = 1/8192 and x 10^12 = 10^12 c - 5^12 n / 2, a tie at
+    // every odd n, rounded to even.
+    const ExactDensity tie({2, 13});
+    EXPECT_STREQ(ExactDensity::printed(tie.excess(1, 1)).data(), "0.999877929688");  // ...6875
+    EXPECT_STREQ(ExactDensity::printed(tie.excess(3, 1)).data(), "0.999633789062");  // ...0625
+    EXPECT_STREQ(ExactDensity::printed(tie.excess(4, 0)).data(), "-0.000488281250");
+    EXPECT_STREQ(ExactDensity::printed(ExactExcess(0)).data(), "0.000000000000");
+    EXPECT_STREQ(ExactDensity::printed(ExactDensity({2, 2}).excess(4, 1)).data(), "0.000000000000");
+}
+
+// The constants: 0 above -10^-12, and an excess of p = 2 against both.
+TEST(ExactDensity, StartingThresholdIsMinusOneTrillionth) {
+    const ExactDensity quarter({2, 2});
+    EXPECT_TRUE(ExactExcess(0) > ExactDensity::q_start());
+    EXPECT_TRUE(quarter.excess(4, 1) > ExactDensity::q_start());   // 0
+    EXPECT_FALSE(quarter.excess(5, 1) > ExactDensity::q_start());  // -1/4
+    EXPECT_TRUE(quarter.excess(4, 1) == ExactExcess(0));
+    EXPECT_TRUE(quarter.excess(4, 1).nudged(-1) < ExactExcess(0));
+    EXPECT_TRUE(-quarter.excess(5, 1) < quarter.excess(5, 2));  // 1/4 against 3/4
+}
+
+// Every prime: the decisions from a first precision of 2 bits, refined, are
+// those of MPFR at 2000 bits, for a - delta b near zero.
+TEST(ExactDensity, RefinedDecisionsAreThoseOfFullPrecision) {
+    std::mt19937_64 random(5);
+    for (const int k : {2, 3, 4, 5}) {
+        const DeltaEnclosure& delta = DeltaEnclosure::of({PrimeSet::every_prime, k});
+        exact::Mpfr z(2000), t(2000);
+        mpfr_zeta_ui(z.get(), static_cast<unsigned long>(k), MPFR_RNDN);
+        mpfr_ui_div(z.get(), 1, z.get(), MPFR_RNDN);
+        mpfr_ui_sub(z.get(), 1, z.get(), MPFR_RNDN);  // delta
+        for (int i = 0; i < 300; ++i) {
+            const auto b = static_cast<__int128>(random() >> (4 + random() % 60)) * (i % 3 == 0 ? -1 : 1);
+            // a = round(delta b) + small: the sign is decided near the boundary.
+            mpfr_mul_si(t.get(), z.get(), static_cast<long>(b), MPFR_RNDN);
+            const auto a = static_cast<__int128>(mpfr_get_si(t.get(), MPFR_RNDN)) + (i % 5) - 2;
+            mpfr_si_sub(t.get(), static_cast<long>(a), t.get(), MPFR_RNDN);
+            const int expected = mpfr_sgn(t.get());
+            DeltaEnclosure::set_first_precision_for_tests(2);
+            const int refined = delta.sign(a, b);
+            DeltaEnclosure::set_first_precision_for_tests(0);
+            EXPECT_EQ(refined, expected) << "k=" << k;
+            EXPECT_EQ(delta.sign(a, b), expected) << "k=" << k;
+        }
+    }
 }
 
 }  // namespace

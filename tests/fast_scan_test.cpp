@@ -183,16 +183,16 @@ TEST_F(Engine, ExactRunsStopAfterOnePeriod) {
         for (const auto& [p, period] : {std::pair{3, 36ull}, {5, 900ull}, {7, 44100ull}, {11, 5336100ull}}) {
             for (const std::uint64_t length : {period - 2, period - 1, period, period + 1, 2 * period + 5})
                 windows.push_back({p, nmin + length, nmin});
-            EXPECT_EQ(ExactDensity::excess_period(active_square_count<std::uint64_t>(p)), period);
+            EXPECT_EQ(ExactDensity::excess_period(squares_set(p)), period);
         }
     }
     // Every place in the period for p = 3: in some window the period's extreme
     // is met first at its very last n.
     for (std::uint64_t nmin = 1; nmin <= 36; ++nmin) windows.push_back({3, nmin + 40, nmin});
     expect_same_records<ExactProfile>(windows);
-    EXPECT_EQ(ExactDensity::excess_period(active_square_count<std::uint64_t>(23)),
+    EXPECT_EQ(ExactDensity::excess_period(squares_set(23)),
               223092870ull * 223092870ull);
-    EXPECT_EQ(ExactDensity::excess_period(active_square_count<std::uint64_t>(29)), 0u);
+    EXPECT_EQ(ExactDensity::excess_period(squares_set(29)), 0u);
 }
 
 // x(n + 36) = x(n) exactly for p = 3: no window holds a record past its first
@@ -263,8 +263,8 @@ TEST_F(Engine, ExactRecordsByTheSmallestMargin) {
         run_plain({}, whole);
         if (whole.q.empty() || whole.f.empty()) continue;
         ScanState<ExactProfile> start;
-        start.maxQ = whole.q.back().second - 1;
-        start.minE = whole.f.back().second + 1;
+        start.maxQ = whole.q.back().second.nudged(-1);
+        start.minE = whole.f.back().second.nudged(1);
         Kept plain, fast;
         run_plain(start, plain);
         start.count = below;
@@ -357,7 +357,7 @@ TEST(QCount, AgreesWithTheSieveUpToTenToTheNine) {
     for (int p : {3, 13, 97}) {
         const int active = active_square_count<std::uint64_t>(p);
         QNumberDetector<WideCounts> detector(p);
-        QSieve sieve(active, 1);
+        QSieve<TablePrimes> sieve(squares_set(p), 1, ~0ull);
         std::vector<std::uint64_t> words(1 << 14);  // 2^20 n per fill
         std::uint64_t n = 0, walked = 0;
         std::mt19937_64 random(p);

@@ -98,7 +98,7 @@ struct PlannedRun {
     PlannedRun(const char* program, int p, Count N, Count nmin, std::uint64_t windows,
                std::uint64_t tasks) {
         const std::uint64_t start = nmin > 1 ? nmin : 1;
-        const std::uint64_t period = Profile::Density::excess_period(active_square_count<Count>(p));
+        const std::uint64_t period = Profile::Density::excess_period(squares_set(p));
         const std::uint64_t last = period && N - start >= period ? start + period - 1 : N;
         plan = RunPlan{program, p,  std::to_string(p),
                        {},      {}, make_window_plan(N, nmin, last, windows, tasks, 1)};
@@ -233,7 +233,7 @@ TEST(TasksAreOneRun, MorvaneXAcrossItsPeriod) {
     expect_tasks_are_one_run<ExactProfile>("morvane-x", 3, 1000000, 0, 36, 36);
     expect_tasks_are_one_run<ExactProfile>("morvane-x", 13,
                                            std::numeric_limits<std::uint64_t>::max(), 1, 40, 4);
-    const std::uint64_t P = ExactProfile::Density::excess_period(9);
+    const std::uint64_t P = ExactProfile::Density::excess_period(squares_set(23));
     ASSERT_EQ(P, 223092870ull * 223092870ull);
     expect_tasks_are_one_run<ExactProfile>("morvane-x", 23, P + 30000, P - 30000, 20, 3);
     expect_tasks_are_one_run<ExactProfile>("morvane-x", 23, 2 * P + 5, 2 * P - 5000, 9, 2);

@@ -56,12 +56,17 @@ public:
 
     // Blocks where |x| reaches x_reach units have every n evaluated; the
     // default lies far beyond any excess met (about 474 at n = 10^18, p = 97).
-    FastScan(std::int32_t p, std::uint64_t last,
+    FastScan(const PrimeSet& set, std::uint64_t last,
              std::int64_t x_reach = std::int64_t{1} << (20 + unit_bits))
         : x_limit_(x_reach),
-          active_(active_square_count<Count>(p)),
-          fixed_(Density(active_).fixed(last)),
-          settler_(active_, fixed_) {}
+          set_(set),
+          last_(last),
+          fixed_(Density(set).fixed(last)),
+          settler_(set, fixed_) {}
+    // morvane's and morvane-l's sets: the squares of the primes up to p.
+    FastScan(std::int32_t p, std::uint64_t last,
+             std::int64_t x_reach = std::int64_t{1} << (20 + unit_bits))
+        : FastScan(PrimeSet{static_cast<std::uint32_t>(p), 2}, last, x_reach) {}
 
     // Scans n = first..last (1 <= first <= last, last no more than at
     // construction) with state.count = C(first - 1), in the copy of the loops
@@ -185,22 +190,32 @@ private:
         return settler_.settle(cursor, state, sink, word);
     }
 
-    // For p < 11, one period of the flags in words, from `first` on.
+    // For a set of a short period (p < 11 for squares), one period of the
+    // flags in words, from `first` on.
     PeriodicWordBounds periodic_bounds(std::uint64_t first) const {
-        if (active_ > 4) return {};  // 121 and 169 bring periods of 10^8 words and more
+        // 121 and 169 bring periods of 10^8 words and more.
+        constexpr std::uint64_t longest_period = 4 * 9 * 25 * 49;
+        const std::vector<std::uint64_t> powers = Sieve::small_powers(set_, last_);
+        if (largest_needed_prime(set_, last_) > integer_root(block_bits, set_.k)) return {};
         std::uint64_t period = 1;
-        for (int k = 0; k < active_; ++k) period *= Squares<std::uint64_t>[k];
+        for (const std::uint64_t s : powers) {
+            if (period > longest_period / s) return {};
+            period *= s;
+        }
         // Word w holds n = first + 64 w ...: the words repeat once 64 w is a
         // multiple of the period.
         std::vector<std::uint64_t> flags(period / std::gcd(period, std::uint64_t{64}));
-        QSieve(active_, first).fill(flags.data(), 64 * flags.size());
+        Sieve(set_, first, last_).fill(flags.data(), 64 * flags.size());
         return PeriodicWordBounds(flags, fixed_.delta_lo, fixed_.delta_hi);
     }
 
     // Beyond |x| = 2^20 the fixed-point sums could come near unit_limit; such
     // blocks (none is known to occur) have every n evaluated instead.
+    using Sieve = QSieve<typename Profile::Primes>;
+
     std::int64_t x_limit_;
-    int active_;
+    PrimeSet set_;
+    std::uint64_t last_;
     FixedDelta fixed_;
     WordSettler<Profile> settler_;
 };
@@ -290,7 +305,7 @@ template <class Profile>
 template <EngineCopy Copy, class Sink>
 inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last,
                                          ScanState<Profile>& state, Sink& sink) {
-    QSieve sieve(active_, first);
+    Sieve sieve(set_, first, last);
     const PeriodicWordBounds periodic = periodic_bounds(first);
     std::size_t position = 0;  // of the next full word in the period
     FirstTest first_test;
@@ -341,8 +356,8 @@ inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last
 // the last n that can write a record of a run from first (at least 1) to N is
 // first + P - 1, and otherwise N.
 template <class Profile>
-std::uint64_t last_record_n(int active, std::uint64_t first, std::uint64_t N) {
-    const std::uint64_t period = Profile::Density::excess_period(active);
+std::uint64_t last_record_n(const PrimeSet& set, std::uint64_t first, std::uint64_t N) {
+    const std::uint64_t period = Profile::Density::excess_period(set);
     return period != 0 && N - first >= period ? first + period - 1 : N;
 }
 
@@ -351,18 +366,22 @@ std::uint64_t last_record_n(int active, std::uint64_t first, std::uint64_t N) {
 // beyond that is counted without walking. In the copy of the loops chosen for
 // this process, or in the one given, which must run here (engine_copy_runs).
 template <class Profile, class Sink>
-bool fast_scan(std::int32_t p, typename Profile::Count N, typename Profile::Count nmin,
+bool fast_scan(const PrimeSet& set, typename Profile::Count N, typename Profile::Count nmin,
                ScanState<Profile>& state, Sink& sink, EngineCopy copy = chosen_engine_copy()) {
     using Count = typename Profile::Count;
-    const int active = active_square_count<Count>(p);
     const std::uint64_t first = nmin > 1 ? nmin : 1;
-    const std::uint64_t last = last_record_n<Profile>(active, first, N);
+    const std::uint64_t last = last_record_n<Profile>(set, first, N);
     const bool cut = last != N;
-    FastScan<Profile> engine(p, last);
-    state.count = static_cast<Count>(count_q_numbers(first - 1, active));
+    FastScan<Profile> engine(set, last);
+    state.count = static_cast<Count>(count_q_numbers(first - 1, set));
     if (!engine.scan_with(copy, first, last, state, sink)) return false;
-    if (cut) state.count = static_cast<Count>(count_q_numbers(N, active));
+    if (cut) state.count = static_cast<Count>(count_q_numbers(N, set));
     return true;
+}
+template <class Profile, class Sink>
+bool fast_scan(std::int32_t p, typename Profile::Count N, typename Profile::Count nmin,
+               ScanState<Profile>& state, Sink& sink, EngineCopy copy = chosen_engine_copy()) {
+    return fast_scan(PrimeSet{static_cast<std::uint32_t>(p), 2}, N, nmin, state, sink, copy);
 }
 
 }  // namespace morvane

@@ -14,7 +14,7 @@ template <class Profile, class Sink>
 bool plain_window(QNumberDetector<Profile>& detector, typename Profile::Count first,
                   typename Profile::Count last, ScanState<Profile>& state, Sink& sink) {
     using Real = typename Profile::Real;
-    const typename Profile::Density density(detector.active_count());
+    const typename Profile::Density density(detector.set());
     for (auto n = first;; ++n) {
         if (detector.classify(n)) {
             ++state.count;
@@ -37,12 +37,17 @@ bool plain_window(QNumberDetector<Profile>& detector, typename Profile::Count fi
 // The whole run: warm-up below nmin (counting only), then the records from
 // max(nmin, 1) to N.
 template <class Profile, class Sink>
-bool plain_scan(std::int32_t p, typename Profile::Count N, typename Profile::Count nmin,
+bool plain_scan(const PrimeSet& set, typename Profile::Count N, typename Profile::Count nmin,
                 ScanState<Profile>& state, Sink& sink) {
-    QNumberDetector<Profile> detector(p);
+    QNumberDetector<Profile> detector(set, 1, N);
     typename Profile::Count n = 1;
     for (; n < nmin; ++n) state.count += detector.classify(n);
     return plain_window(detector, n, N, state, sink);
+}
+template <class Profile, class Sink>
+bool plain_scan(std::int32_t p, typename Profile::Count N, typename Profile::Count nmin,
+                ScanState<Profile>& state, Sink& sink) {
+    return plain_scan(PrimeSet{static_cast<std::uint32_t>(p), 2}, N, nmin, state, sink);
 }
 
 }  // namespace morvane

@@ -1,12 +1,16 @@
-// The Q-number detector: n is a Q-number when the square of a prime up to p
-// divides it. Classification walks n = 1, 2, 3, ... in order and keeps, for every
-// active square, its least multiple not below n, so it needs only comparisons and
-// additions per n.
+// The Q-number detector: n is a Q-number when q^k divides it for a prime q of
+// the set. Classification walks n = 1, 2, 3, ... in order and keeps, for every
+// power q^k up to the last n, its least multiple not below n, so it needs only
+// comparisons and additions per n. It is the plain reference the sieve is
+// checked against, for sets whose primes stay below 2^16.
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <stdexcept>
+#include <vector>
 
+#include "engine/mobius_count.hpp"
+#include "engine/prime_set.hpp"
 #include "engine/squares.hpp"
 
 namespace morvane {
@@ -16,40 +20,46 @@ class QNumberDetector {
 public:
     using Count = typename Profile::Count;
 
-    // The detector expects n = first, first + 1, ... in turn. A run starts at 1;
-    // a window may start later, for checking a window on its own.
-    explicit QNumberDetector(std::int32_t p, Count first = 1)
-        : Multiples(Squares<Count>), active_(active_square_count<Count>(p)) {
-        if (first > 1) {
-            // Least multiple of each square not below first (one division each,
+    // The detector expects n = first, first + 1, ..., last in turn. A run
+    // starts at 1; a window may start later, for checking a window on its own.
+    QNumberDetector(const PrimeSet& set, Count first, Count last) : set_(set) {
+        const std::uint64_t largest = largest_needed_prime(set, last);
+        if (largest >= std::uint64_t{1} << 16)
+            throw std::length_error("the detector walks primes below 2^16 only");
+        for (std::uint64_t q = 2; q <= largest; ++q) {
+            if (!is_small_prime(q)) continue;
+            const auto s = static_cast<Count>(prime_power(q, set.k));
+            powers_.push_back(s);
+            // Least multiple of each power not below first (one division each,
             // at creation only).
-            for (int k = 0; k < active_; ++k) {
-                const Count s = Squares<Count>[k];
-                Multiples[k] = ((first - 1) / s + 1) * s;
-            }
+            multiples_.push_back(first > 1 ? ((first - 1) / s + 1) * s : s);
         }
     }
+    // morvane's and morvane-l's sets: the squares of the primes up to p.
+    explicit QNumberDetector(std::int32_t p, Count first = 1)
+        : QNumberDetector(PrimeSet{static_cast<std::uint32_t>(p), 2}, first, ~Count{0}) {}
 
-    // Every active entry is visited: an n divisible by several squares moves
-    // each of them on. An entry can wrap round only after its last match below
-    // the end of the count range; a wrapped entry is below every later n, so it
-    // never matches again.
+    // Every power is visited: an n divisible by several moves each of them on.
+    // An entry can wrap round only after its last match below the end of the
+    // count range; a wrapped entry is below every later n, so it never matches
+    // again.
     bool classify(Count n) {
         bool q = false;
-        for (int k = 0; k < active_; ++k) {
-            if (Multiples[k] == n) {
+        for (std::size_t k = 0; k < powers_.size(); ++k) {
+            if (multiples_[k] == n) {
                 q = true;
-                Multiples[k] += Squares<Count>[k];
+                multiples_[k] += powers_[k];
             }
         }
         return q;
     }
 
-    int active_count() const { return active_; }
+    int active_count() const { return static_cast<int>(powers_.size()); }
+    const PrimeSet& set() const { return set_; }
 
 private:
-    std::array<Count, max_squares + 1> Multiples;
-    int active_;
+    PrimeSet set_;
+    std::vector<Count> powers_, multiples_;
 };
 
 }  // namespace morvane

@@ -1,5 +1,6 @@
 // Segmented sieve of Q flags, 64 consecutive n to a word, bit i of a word for
-// the word's first n plus i.
+// the word's first n plus i. Written here for squares, as in the default runs;
+// any power k is sieved the same way (for k = 3 the first pattern is 8*27*125).
 //
 // The squares of the small primes divide so many n that marking them one by
 // one would dominate. Their flags repeat with the product of the squares as
@@ -18,7 +19,8 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/q_number_detector.hpp"
+#include "engine/bucket_sieve.hpp"
+#include "engine/prime_set.hpp"
 
 namespace morvane {
 
@@ -86,38 +88,62 @@ private:
     std::uint64_t offset_ = 0;  // stored flag of the next scan word's first n
 };
 
+// The Q flags of a run: the powers q^k up to a block's length from the stored
+// patterns and by marking, block by block; the larger ones from the buckets
+// (bucket_sieve.hpp), with the primes from the profile's source.
+template <class Primes>
 class QSieve {
 public:
-    // The squares stored as periodic flags, by index: [0, 4), [4, 6), [6, 8).
-    // The next pair, 529 * 841, would need 55 KiB, more than the first-level
-    // cache holds beside the block.
-    static constexpr std::array<int, 4> stored_from = {0, 4, 6, 8};
+    // Patterns are stored for consecutive small powers whose product stays
+    // within this many flags: for k = 2 that gives 4*9*25*49, 121*169 and
+    // 289*361. The next pair, 529 * 841, would need 55 KiB, more than the
+    // first-level cache holds beside the block.
+    static constexpr std::uint64_t stored_period_limit = 131072;
+    static constexpr int most_stored = 3;
 
-    // Flags for n = first, first + 1, ... in the order the fill calls ask for them.
-    QSieve(int active, std::uint64_t first) {
-        std::uint64_t squares[max_squares];
-        for (int k = 0; k < active; ++k) squares[k] = Squares<std::uint64_t>[k];
-        int marked_from = 0;  // the squares from here on are marked one by one
-        for (std::size_t g = 0; g + 1 < stored_from.size(); ++g) {
-            const int from = stored_from[g], to = std::min(stored_from[g + 1], active);
-            if (from >= to || !worth_storing(squares + from, to - from)) break;
-            stored_[stored_count_++] = PeriodicFlags(squares + from, to - from, first);
-            marked_from = to;
+    // Flags for n = first, first + 1, ..., last in the order the fill calls ask
+    // for them.
+    QSieve(const PrimeSet& set, std::uint64_t first, std::uint64_t last) {
+        const std::vector<std::uint64_t> powers = small_powers(set, last);
+        const std::uint64_t* p = powers.data();
+        const std::uint64_t* const end = p + powers.size();
+        while (p != end && stored_count_ < most_stored) {
+            // The longest run of powers from p whose product fits the limit.
+            std::uint64_t product = *p;
+            const std::uint64_t* to = p + 1;
+            for (; to != end && product <= stored_period_limit / *to; ++to) product *= *to;
+            if (stored_count_ > 0 && !worth_storing(p, static_cast<int>(to - p))) break;
+            stored_[stored_count_++] = PeriodicFlags(p, static_cast<int>(to - p), first);
+            p = to;
         }
-        for (int k = marked_from; k < active; ++k) {
+        for (; p != end; ++p) {
             // Distance from first to the least multiple of s at or above it.
-            const std::uint64_t s = squares[k];
+            const std::uint64_t s = *p;
             sparse_.push_back({s, (s - first % s) % s});
         }
+        large_ = BucketSieve(set, integer_root(block_bits, set.k) + 1, first, last, Primes{});
     }
 
-    // Writes the flags of the next `bits` n (bits a multiple of 64, except for
-    // the last call) into words[0 .. ceil(bits / 64)). Flags past `bits` in the
-    // last word are unspecified. Inlined, so that each copy of the scan's loops
-    // has its own, compiled for its processor.
+    // The prime powers q^k up to a block's length of the primes of the set that
+    // a run up to `last` needs, ascending.
+    static std::vector<std::uint64_t> small_powers(const PrimeSet& set, std::uint64_t last) {
+        std::vector<std::uint64_t> powers;
+        const std::uint64_t largest =
+            std::min(largest_needed_prime(set, last), integer_root(block_bits, set.k));
+        Primes::each(2, largest, [&](std::uint64_t q) { powers.push_back(prime_power(q, set.k)); });
+        return powers;
+    }
+
+    // Writes the flags of the next `bits` n (bits a multiple of block_bits,
+    // except for the last call) into words[0 .. ceil(bits / 64)). Flags past
+    // `bits` in the last word are unspecified. Inlined, so that each copy of
+    // the scan's loops has its own, compiled for its processor.
     [[gnu::always_inline]] inline void fill(std::uint64_t* words, std::uint64_t bits) {
         const std::uint64_t count = (bits + 63) / 64;
         switch (stored_count_) {
+            case 0:
+                std::fill_n(words, count, 0);
+                break;
             case 1:
                 put<1>(words, count);
                 break;
@@ -133,9 +159,14 @@ public:
             for (; j < bits; j += m.square) words[j / 64] |= 1ull << (j % 64);
             m.offset = j - bits;
         }
+        if (!large_.empty())
+            for (std::uint64_t done = 0; done < bits; done += block_bits)
+                large_.mark(words + done / 64, std::min(block_bits, bits - done));
     }
 
 private:
+    static constexpr std::uint64_t block_bits = BucketSieve::block_bits;
+
     struct Sparse {
         std::uint64_t square;
         std::uint64_t offset;  // of its next multiple from the start of the next fill
@@ -147,7 +178,7 @@ private:
     static bool worth_storing(const std::uint64_t* squares, int count) {
         double marks_per_word = 0;
         for (int k = 0; k < count; ++k) marks_per_word += 64.0 / double(squares[k]);
-        return squares[0] == 4 || marks_per_word > 0.3;
+        return marks_per_word > 0.3;
     }
 
     // The stored flags of the next `count` words, all patterns in one pass: in
@@ -171,9 +202,10 @@ private:
         }
     }
 
-    std::array<PeriodicFlags, stored_from.size() - 1> stored_;
+    std::array<PeriodicFlags, most_stored> stored_;
     int stored_count_ = 0;
     std::vector<Sparse> sparse_;
+    BucketSieve large_;
 };
 
 }  // namespace morvane

@@ -12,6 +12,7 @@
 
 #include "engine/excess_bounds.hpp"
 #include "engine/fixed_point.hpp"
+#include "engine/prime_set.hpp"
 #include "engine/scan_state.hpp"
 
 namespace morvane {
@@ -42,8 +43,8 @@ public:
     using Real = typename Profile::Real;
     using Density = typename Profile::Density;
 
-    WordSettler(int active, const FixedDelta& fixed)
-        : density_(active), bounds_(fixed.delta_lo, fixed.delta_hi), slack_(fixed.slack) {}
+    WordSettler(const PrimeSet& set, const FixedDelta& fixed)
+        : density_(set), bounds_(fixed.delta_lo, fixed.delta_hi), slack_(fixed.slack) {}
 
     // A Q bit passes when its bound exceeds q_threshold(maxQ), an F bit when its
     // bound is below f_threshold(minE) (bounds relative to x at the word's

@@ -1,172 +1,264 @@
 // morvane-x's arithmetic: the exact excess x(n) = C(n) - delta * n, with delta
-// the true density 1 - prod (1 - 1/q^2), a rational number.
+// the true density of the set (delta_enclosure.hpp).
 //
-// Every excess is held as X = x * D, D = (2 * 3 * 5 * ... * 97)^2 the square of
-// the product of all 25 primes a run can take (243 bits). D is a multiple of
-// every p's own denominator prod q^2, so X is an integer for every p:
-//
-//     X(n) = C(n) * D - A * n,    A = delta * D = D - prod (q^2 - 1) * prod r^2,
-//
-// q over the active primes, r over the others. One D for all p makes X a plain
-// value: comparing two excesses is comparing two integers, exactly, ties
-// included, and the starting threshold and the printing need nothing but X.
-//
-// How big X gets. By inclusion and exclusion over the squarefree products d of
-// the active primes (at most 2^25 of them),
-//     x(n) = sum over d of mu(d) * (n / d^2 - floor(n / d^2)),
-// floor taken only where d^2 <= n (it is 0 elsewhere, and n / d^2 < 1 there), so
-// |x| < 2^25 * 1 and |X| < 2^268. Along the way C(n) * D and A * n stay below
-// 2^64 * 2^243 = 2^307: 320 bits hold all of it, with no overflow check needed.
+// An excess is kept as what defines it, the pair (n, C(n)), and every
+// comparison, threshold and rounding is a sign of a - delta * b with exact
+// integers a and b, decided by the set's DeltaEnclosure: from 128 bits of
+// delta in most cases, else exactly (a finite set) or at a higher precision
+// (every prime). Nothing is ever rounded on the way, so the records and the
+// printed excesses are those of the true excess, whatever the set.
 //
 // Big integers are needed only where the fast scan evaluates an n in full and
 // where a record is written; the scan's filters use delta in fixed point.
 #pragma once
 
 #include <array>
-#include <boost/multiprecision/cpp_int.hpp>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "engine/fixed_point.hpp"
-#include "engine/squares.hpp"
+#include "engine/prime_set.hpp"
+#include "engine/sieved_primes.hpp"
+#include "profiles/delta_enclosure.hpp"
 
 namespace morvane {
 
-namespace exact {
+// x(n) = count - delta * n, or one of the two constants a scan starts from: 0
+// (the lowest F-excess before any record) and -10^-12 (the level the first Q
+// record must pass).
+struct ExactExcess {
+    enum class Kind : unsigned char { value, zero, start };
 
-namespace mp = boost::multiprecision;
-// Fixed width, on the stack: no allocation in the scan's slow path.
-using Int320 = mp::number<mp::cpp_int_backend<320, 320, mp::signed_magnitude, mp::unchecked, void>>;
+    const DeltaEnclosure* delta = nullptr;
+    std::uint64_t n = 0, count = 0;
+    Kind kind = Kind::zero;
+    bool negated = false;  // -(count - delta * n): an F record shows the F-excess
+    // An infinitesimal added (1) or taken away (-1): below or above every
+    // excess of a run that is not equal to this one. For the tests of records
+    // that beat the running extreme by the least possible step.
+    signed char nudge = 0;
 
-// For the one-off products with 2^96 (fixed below), which need 340 bits.
-using Int512 = mp::number<mp::cpp_int_backend<512, 512, mp::signed_magnitude, mp::unchecked, void>>;
+    ExactExcess() = default;
+    // Only 0: the excess before any F record.
+    ExactExcess(int zero) { (void)zero; }
+    ExactExcess(const DeltaEnclosure& d, std::uint64_t at, std::uint64_t c)
+        : delta(&d), n(at), count(c), kind(Kind::value) {}
+    static ExactExcess start() {
+        ExactExcess s;
+        s.kind = Kind::start;
+        return s;
+    }
 
-// D = (97#)^2.
-inline const Int320& denominator() {
-    static const Int320 d = [] {
-        Int320 product = 1;
-        for (int k = 0; k < max_squares; ++k) product *= Squares<std::uint64_t>[k];
-        return product;
-    }();
-    return d;
-}
+    // The excess as (a - delta * b) / scale.
+    struct Form {
+        __int128 a, b, scale;
+    };
+    Form form() const {
+        const __int128 s = negated ? -1 : 1;
+        switch (kind) {
+            case Kind::value:
+                return {s * static_cast<__int128>(count), s * static_cast<__int128>(n), 1};
+            case Kind::zero:
+                return {0, 0, 1};
+            case Kind::start:
+                break;
+        }
+        return {-s, 0, 1'000'000'000'000};
+    }
 
-// floor(a / b) for b > 0; the library's division truncates towards zero.
-inline Int320 floor_divide(const Int320& a, const Int320& b) {
-    Int320 q, r;
-    mp::divide_qr(a, b, q, r);
-    if (r < 0) --q;
-    return q;
-}
+    friend ExactExcess operator-(ExactExcess x) {
+        x.negated = !x.negated;
+        x.nudge = static_cast<signed char>(-x.nudge);
+        return x;
+    }
+    ExactExcess nudged(int direction) const {
+        ExactExcess x = *this;
+        x.nudge = static_cast<signed char>(direction);
+        return x;
+    }
 
-}  // namespace exact
+    // The sign of this excess minus the other: (a1 s2 - a2 s1) - delta (b1 s2 -
+    // b2 s1), below 2^105 in magnitude.
+    int compare(const ExactExcess& other) const {
+        const Form x = form(), y = other.form();
+        const __int128 a = x.a * y.scale - y.a * x.scale, b = x.b * y.scale - y.b * x.scale;
+        const DeltaEnclosure* d = delta ? delta : other.delta;
+        try {
+            // Two constants have b = 0.
+            const int s = d ? d->sign(a, b) : a > 0 ? 1 : a < 0 ? -1 : 0;
+            return s != 0 ? s : nudge > other.nudge ? 1 : nudge < other.nudge ? -1 : 0;
+        } catch (const UndecidedExcess&) {
+            throw UndecidedExcess(undecided_message(kind == Kind::value ? n : other.n));
+        }
+    }
+
+    static std::string undecided_message(std::uint64_t at) {
+        return "Error: the excess at n = " + std::to_string(at) +
+               " is not decided by delta to " + std::to_string(DeltaEnclosure::precision_limit) +
+               " bits";
+    }
+
+    friend bool operator>(const ExactExcess& x, const ExactExcess& y) { return x.compare(y) > 0; }
+    friend bool operator<(const ExactExcess& x, const ExactExcess& y) { return x.compare(y) < 0; }
+    friend bool operator==(const ExactExcess& x, const ExactExcess& y) { return x.compare(y) == 0; }
+};
 
 class ExactDensity {
 public:
-    // The excess times D.
-    using Real = exact::Int320;
-    // The excess's text, "%.12f" of the exact value, NUL-terminated: at most a
-    // sign, 8 digits (|x| < 2^25), the point and 12 decimals.
-    using Printed = std::array<char, 32>;
+    using Real = ExactExcess;
+    // The excess's text, "%.12f" of the exact value, NUL-terminated: a sign,
+    // up to 21 digits, the point and 12 decimals.
+    using Printed = std::array<char, 48>;
 
     // delta * 2^96 rounded down: over n < 2^64 that misses delta * n by less
     // than 2^-32, one unit (see fixed).
     static constexpr int scale = 96;
 
-    explicit ExactDensity(int active) : a_(exact::denominator()) {
-        Real kept = 1;  // prod (q^2 - 1) * prod r^2
-        for (int k = 0; k < max_squares; ++k) {
-            const std::uint64_t s = Squares<std::uint64_t>[k];
-            kept *= k < active ? s - 1 : s;
-        }
-        a_ -= kept;
-    }
+    explicit ExactDensity(const PrimeSet& set) : delta_(&DeltaEnclosure::of(set)) {}
 
-    // delta as the fraction numerator() / D.
-    const Real& numerator() const { return a_; }
+    const DeltaEnclosure& delta() const { return *delta_; }
 
-    Real excess(std::uint64_t n, std::uint64_t count) const {
-        Real x = exact::denominator() * count;
-        x -= a_ * n;
-        return x;
-    }
+    Real excess(std::uint64_t n, std::uint64_t count) const { return Real(*delta_, n, count); }
 
-    // The first Q record needs x > -10^-12, that is X > -D / 10^12, and for an
-    // integer X that is X > floor(-D / 10^12).
-    static Real q_start() {
-        static const Real start =
-            exact::floor_divide(-exact::denominator(), Real(1'000'000'000'000));
-        return start;
-    }
+    // The first Q record needs x > -10^-12, so that an excess of zero is
+    // recorded.
+    static Real q_start() { return Real::start(); }
 
-    // |x| rounded to 12 decimals: round(|X| * 10^12 / D). There is never a tie:
-    // D = 4 * 25 * (odd, not divisible by 5), and 10^12 absorbs the 4 and the 25,
-    // so what remains is a fraction with an odd denominator, never exactly a
-    // half. The sign is X's, so a negative excess that rounds to zero prints
-    // "-0.000000000000", as printf prints a negative double that does.
-    static Printed printed(const Real& X) {
-        const Real& d = exact::denominator();
-        const Real scaled = 2 * abs(X) * 1'000'000'000'000ull + d;  // < 2^310
-        const Real rounded = scaled / (2 * d);
-        const auto whole = static_cast<unsigned long long>(rounded / 1'000'000'000'000ull);
-        const auto decimals = static_cast<unsigned long long>(rounded % 1'000'000'000'000ull);
-        Printed text{};
-        std::snprintf(text.data(), text.size(), "%s%llu.%012llu", X < 0 ? "-" : "", whole,
-                      decimals);
-        return text;
-    }
+    // |x| rounded to 12 decimals, half to even (a tie needs a denominator that
+    // divides 2 * 10^12 * n: p = 2 with k >= 13, say), with x's sign: a negative
+    // excess that rounds to zero prints "-0.000000000000", as printf prints a
+    // negative double that does.
+    static Printed printed(const Real& x);
 
-    // The Q flags repeat with period P = prod q^2 over the active primes, and a
-    // period holds P - prod (q^2 - 1) = delta * P Q-numbers, so
+    // The Q flags repeat with period P = prod q^k over the primes of a finite
+    // set, and a period holds P - prod (q^k - 1) = delta * P Q-numbers, so
     // x(n + P) = x(n) + delta * P - delta * P = x(n) exactly. Returns P where it
-    // fits 64 bits (p up to 23: P = 223092870^2, about 5e16), else 0.
-    static std::uint64_t excess_period(int active) {
+    // fits 64 bits (p up to 23 for squares: P = 223092870^2, about 5e16), else 0.
+    static std::uint64_t excess_period(const PrimeSet& set) {
+        if (set.all()) return 0;
         std::uint64_t period = 1;
-        for (int k = 0; k < active; ++k) {
-            const std::uint64_t s = Squares<std::uint64_t>[k];
-            if (period > ~std::uint64_t{0} / s) return 0;
-            period *= s;
-        }
-        return period;
+        bool fits = true;
+        SievedPrimes::each(2, set.bound, [&](std::uint64_t q) {
+            const std::uint64_t s = prime_power(q, set.k);
+            if (!fits || s == 0 || period > ~std::uint64_t{0} / s)
+                fits = false;
+            else
+                period *= s;
+        });
+        return fits ? period : 0;
     }
 
-    // x * 2^32 rounded down or up, within +-unit_limit (|x| < 2^25 keeps it far
-    // inside).
-    static std::int64_t units_floor(const Real& X) {
-        return static_cast<std::int64_t>(exact::floor_divide(X << unit_bits, exact::denominator()));
-    }
-    static std::int64_t units_ceil(const Real& X) {
-        return -static_cast<std::int64_t>(
-            exact::floor_divide(-(X << unit_bits), exact::denominator()));
-    }
+    // x * 2^32 rounded down or up, within +-unit_limit; from the fixed-point
+    // enclosure, so perhaps one unit further out, which only lets more n
+    // through the scan's bounds.
+    static std::int64_t units_floor(const Real& x) { return units(x, false); }
+    static std::int64_t units_ceil(const Real& x) { return units(x, true); }
 
     // The fast scan's X'(n) = C(n) * 2^96 - floor(delta * 2^96) * n lies above
     // x(n) * 2^96 by less than n < 2^64, so x lies in (X' - 1 unit, X'] in units
     // of 2^-32. A bound taken from X' cut to units is then off by less than one
     // unit either way; the slack allows two. Where delta * 2^96 is an integer
-    // (p = 2, delta = 1/4) everything is exact and the slack is zero, so that the
-    // Q-excess 0, tied at every Q-number, sends none of them to the slow path.
+    // (p = 2, delta = 2^-k) everything is exact and the slack is zero, so that
+    // the Q-excess 0, tied at every Q-number, sends none of them to the slow
+    // path.
     FixedDelta fixed(std::uint64_t /*last*/) const {
-        using exact::Int512;
-        const Int512 a(a_), d(exact::denominator());
-        Int512 q, r;
-        exact::mp::divide_qr(Int512(a << scale), d, q, r);  // q < 2^95: delta < 1/2
-        const auto high = static_cast<std::uint64_t>(q >> 64);
-        const auto low = static_cast<std::uint64_t>(q & ~std::uint64_t{0});
-        FixedDelta fixed{(static_cast<unsigned __int128>(high) << 64) | low, 0, 0, r == 0 ? 0 : 2};
-        exact::mp::divide_qr(Int512(a << unit_bits), d, q, r);
-        fixed.delta_lo = static_cast<std::int64_t>(q);
-        fixed.delta_hi = fixed.delta_lo + (r != 0);
+        const unsigned __int128 low = delta_->fixed128();
+        const bool exact = delta_->fixed_exact();
+        const unsigned __int128 below96 = low & ((static_cast<unsigned __int128>(1) << 96) - 1);
+        FixedDelta fixed{low >> 32, static_cast<std::int64_t>(low >> 96), 0,
+                         exact && (low & 0xFFFFFFFFu) == 0 ? 0 : 2};
+        fixed.delta_hi = fixed.delta_lo + (exact && below96 == 0 ? 0 : 1);
         return fixed;
     }
 
 private:
-    Real a_;  // delta * D
+    static std::int64_t units(const Real& x, bool up);
+
+    const DeltaEnclosure* delta_;
 };
+
+inline std::int64_t ExactDensity::units(const Real& x, bool up) {
+    if (x.kind == Real::Kind::zero) return 0;
+    if (x.kind == Real::Kind::start) return up ? 0 : -1;  // -10^-12 * 2^32 = -0.0043
+    using exact::Int256;
+    // x * 2^128 = a 2^128 - delta 2^128 b lies between a 2^128 - b L and
+    // a 2^128 - b (L + 1).
+    const Real::Form f = x.form();
+    const Int256 end1 = (exact::wide(f.a) << 128) - exact::wide(f.b) * exact::wide(x.delta->fixed128());
+    const Int256 end2 = end1 - exact::wide(f.b);
+    const Int256 top = end1 > end2 ? end1 : end2, bottom = end1 > end2 ? end2 : end1;
+    const Int256 v = up ? top : bottom;
+    const Int256 unit96 = Int256(1) << 96;
+    // Floor or ceiling of v / 2^96, on magnitudes.
+    const Int256 m = v.sign() < 0 ? Int256(-v) : v;
+    const bool away = (v.sign() < 0) != up;  // round the magnitude up
+    Int256 q = away ? (m + unit96 - 1) >> 96 : m >> 96;
+    if (q > Int256(unit_limit)) q = Int256(unit_limit);
+    const auto u = static_cast<std::int64_t>(q);
+    return v.sign() < 0 ? -u : u;
+}
+
+inline ExactDensity::Printed ExactDensity::printed(const Real& x) {
+    Printed text{};
+    if (x.kind != Real::Kind::value) {
+        std::snprintf(text.data(), text.size(), "0.000000000000");
+        return text;
+    }
+    const DeltaEnclosure& d = *x.delta;
+    const Real::Form f = x.form();
+    const int s = d.sign(f.a, f.b);
+    if (s == 0) {
+        std::snprintf(text.data(), text.size(), "0.000000000000");
+        return text;
+    }
+    // |x| * 10^12 = s (a - delta b), a = 10^12 c and b = 10^12 n below 2^104
+    // (both negated for a negated excess).
+    const __int128 trillion = 1'000'000'000'000;
+    const __int128 a = trillion * f.a;
+    const __int128 b = trillion * f.b;
+    // R, |x| 10^12 rounded, from the fixed point first, then moved by the
+    // exact tests: R is right when R - 1/2 < |x| 10^12 < R + 1/2.
+    using exact::Int256;
+    Int256 t = (exact::wide(a) << 128) - exact::wide(b) * exact::wide(d.fixed128());
+    if (s < 0) t = -t;
+    Int256 estimate = (t + (Int256(1) << 127)) >> 128;
+    if (estimate.sign() < 0) estimate = 0;
+    auto R = static_cast<__int128>(estimate);
+    // The sign of |x| 10^12 - (2R + e) / 2, e = -1 or 1.
+    const auto against = [&](__int128 r, int e) {
+        return s * d.sign(2 * a - s * (2 * r + e), 2 * b);
+    };
+    for (;;) {
+        const int below = against(R, -1), above = against(R, 1);
+        if (below > 0 && above < 0) break;
+        if (below == 0) {  // |x| 10^12 = R - 1/2: the even one of R - 1 and R
+            if (R % 2 != 0) --R;
+            break;
+        }
+        if (above == 0) {
+            if (R % 2 != 0) ++R;
+            break;
+        }
+        R += below <= 0 ? -1 : 1;
+    }
+    const auto whole = static_cast<unsigned __int128>(R / trillion);
+    const auto decimals = static_cast<unsigned long long>(R % trillion);
+    // whole < 2^65 at most: two 64-bit halves in decimal.
+    const auto high = static_cast<unsigned long long>(whole / 10'000'000'000'000'000'000ull);
+    const auto low = static_cast<unsigned long long>(whole % 10'000'000'000'000'000'000ull);
+    if (high != 0)
+        std::snprintf(text.data(), text.size(), "%s%llu%019llu.%012llu", s < 0 ? "-" : "", high,
+                      low, decimals);
+    else
+        std::snprintf(text.data(), text.size(), "%s%llu.%012llu", s < 0 ? "-" : "", low, decimals);
+    return text;
+}
 
 // morvane-x: 64-bit counts, as morvane-l, and the exact excess.
 struct ExactProfile {
     using Count = std::uint64_t;
+    using Primes = SievedPrimes;
     using Density = ExactDensity;
     using Real = Density::Real;
     using Printed = unsigned long long;

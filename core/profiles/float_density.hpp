@@ -3,12 +3,14 @@
 // format, each product and difference rounded on its own.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
 #include "engine/fixed_point.hpp"
+#include "engine/prime_set.hpp"
 #include "engine/squares.hpp"
 
 namespace morvane {
@@ -27,6 +29,11 @@ Real q_density(int active) {
     return Real(1) - product;
 }
 
+// The number of the 25 squares a set of morvane or morvane-l takes.
+inline int table_active(const PrimeSet& set) {
+    return active_square_count<std::uint64_t>(static_cast<std::int32_t>(std::min<std::uint64_t>(set.bound, 97)));
+}
+
 template <class R>
 class FloatDensity {
 public:
@@ -43,6 +50,8 @@ public:
     static constexpr int scale = precision + 1;
 
     explicit FloatDensity(int active) : delta_(q_density<Real>(active)) {}
+    // The squares of the primes up to p <= 97, the sets of morvane and morvane-l.
+    explicit FloatDensity(const PrimeSet& set) : FloatDensity(table_active(set)) {}
 
     Real delta() const { return delta_; }
 
@@ -62,7 +71,7 @@ public:
 
     // The computed excess never repeats exactly: fl(delta * n) drifts from the
     // true delta * n (0 stands for no period).
-    static constexpr std::uint64_t excess_period(int /*active*/) { return 0; }
+    static constexpr std::uint64_t excess_period(const PrimeSet& /*set*/) { return 0; }
 
     // e * 2^32 rounded down or up, within +-unit_limit.
     static std::int64_t units_floor(Real e) { return clamp(std::floor(std::ldexp(e, unit_bits))); }

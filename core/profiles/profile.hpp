@@ -10,12 +10,14 @@
 #include <cstdint>
 #include <limits>
 
+#include "engine/prime_set.hpp"
 #include "profiles/float_density.hpp"
 
 namespace morvane {
 
 struct NarrowProfile {
     using Count = std::uint32_t;
+    using Primes = TablePrimes;
     using Density = FloatDensity<double>;
     using Real = Density::Real;
     // Counts go to printf as this type, with the conversion in the formats below;
@@ -27,6 +29,7 @@ struct NarrowProfile {
 
 struct ExtendedProfile {
     using Count = std::uint64_t;
+    using Primes = TablePrimes;
     using Density = FloatDensity<long double>;
     using Real = Density::Real;
     using Printed = unsigned long long;

@@ -60,6 +60,7 @@ RunParameters<Profile> read_arguments(int argc, char** argv) {
     RunParameters<Profile> run{};
     run.p = read_p(argv[1]);  // read before the cut: " 7" and "+7" give 7
     run.p_text = cut_p_text(argv[1]);
+    run.set = PrimeSet{static_cast<std::uint32_t>(run.p), 2};
     run.N = argc > 2 ? read_count<Count>(argv[2]) : Count{900};
     run.nmin = argc > 3 ? read_count<Count>(argv[3]) : Count{1};
     return run;

@@ -29,8 +29,8 @@ inline void report_unwritable(const std::string& name) {
 
 template <class Profile>
 int ExcessScan(const RunParameters<Profile>& run, ScanEngine engine = ScanEngine::fast) {
-    const std::string q_name = record_file_name('Q', run.p_text, run.nmin);
-    const std::string f_name = record_file_name('F', run.p_text, run.nmin);
+    const std::string q_name = record_file_name('Q', run.p_text.c_str(), run.nmin);
+    const std::string f_name = record_file_name('F', run.p_text.c_str(), run.nmin);
     std::FILE* q = std::fopen(q_name.c_str(), "w");
     if (!q) {
         detail::report_uncreatable(q_name);
@@ -48,10 +48,10 @@ int ExcessScan(const RunParameters<Profile>& run, ScanEngine engine = ScanEngine
     bool written = true;
     switch (engine) {
         case ScanEngine::fast:
-            written = fast_scan(run.p, run.N, run.nmin, state, files);
+            written = fast_scan(run.set, run.N, run.nmin, state, files);
             break;
         case ScanEngine::plain:
-            written = plain_scan(run.p, run.N, run.nmin, state, files);
+            written = plain_scan(run.set, run.N, run.nmin, state, files);
             break;
     }
     if (!written) {

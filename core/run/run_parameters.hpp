@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+#include "engine/prime_set.hpp"
 
 namespace morvane {
 
@@ -8,10 +11,12 @@ namespace morvane {
 template <class Profile>
 struct RunParameters {
     using Count = typename Profile::Count;
-    std::int32_t p;      // 2..97, not necessarily prime
-    const char* p_text;  // the first argument cut at its first non-digit; names the files
+    std::int32_t p;      // morvane and morvane-l: 2..97, not necessarily prime
+    std::string p_text;  // the first argument cut at its first non-digit (or "all"),
+                         // with the power when it is not 2; names the files
     Count N;             // last n scanned
     Count nmin;          // first n that may write a record
+    PrimeSet set;        // the primes and the power that make a Q-number
 };
 
 }  // namespace morvane

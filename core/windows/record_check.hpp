@@ -128,7 +128,7 @@ void check_record_file(const std::string& program, const char* p_argument,
             path, "the nmin in the name, " + name->nmin_text + ", is not a count of " + program);
     const char kind = name->kind;
     const int active = active_square_count<Count>(p);
-    const typename Profile::Density density(active);
+    const typename Profile::Density density(squares_set(p));
     ProgramLines<Profile> lines;
     CountWalk walk(active);
     std::uint64_t number = 0;  // record lines come first, one per line

@@ -147,7 +147,7 @@ void merge_record_files(const std::string& program, const char* p_argument,
         throw MergeRefusal(first_path, "p = " + std::to_string(p) + " is out of range (2 to 97)");
 
     // Every line of every file, then the windows' sequence.
-    const typename Profile::Density density(active_square_count<Count>(p));
+    const typename Profile::Density density(squares_set(p));
     ProgramLines<Profile> lines;
     // Each file's extreme, its last record's excess: a file whose extreme
     // cannot beat the records kept before it adds no line, and is not read
@@ -188,7 +188,7 @@ void merge_record_files(const std::string& program, const char* p_argument,
     std::string q_summary = last.q.line, f_summary = last.f.line;
     if (through) {
         const int active = active_square_count<Count>(p);
-        const std::uint64_t period = Profile::Density::excess_period(active);
+        const std::uint64_t period = Profile::Density::excess_period(squares_set(p));
         const std::uint64_t start = first.nmin > 1 ? first.nmin : 1;
         if (period == 0 || *through < last.q.N || *through - start < period ||
             last.q.N != start + period - 1)

@@ -220,7 +220,7 @@ std::optional<RunRecords<Profile>> scan_windows(std::int32_t p, typename Profile
     using Count = typename Profile::Count;
     const int active = active_square_count<Count>(p);
     const std::uint64_t first = nmin > 1 ? nmin : 1;
-    const std::uint64_t last = last_record_n<Profile>(active, first, N);
+    const std::uint64_t last = last_record_n<Profile>(squares_set(p), first, N);
     if (jobs < 1) jobs = 1;
     if (length == 0) length = scan_window_length(last - first + 1, jobs);
     if (chunk == 0) chunk = scan_chunk;

@@ -317,7 +317,7 @@ int run_task(const RunPlan& plan, const std::string& work, std::uint64_t t,
     std::uint64_t total_n = before.n;
 
     const int active = active_square_count<Count>(plan.p);
-    const typename Profile::Density density(active);
+    const typename Profile::Density density(squares_set(plan.p));
     ProgramLines<Profile> lines;
 
     // The checkpoint, each file on its own; a damaged one starts again.

@@ -1,0 +1,146 @@
+// x - C(x) for a set of many primes: the sum of mu(d) * floor(x / d^k) over
+// the squarefree d whose primes are all in the set, d^k <= x, with mu(d) from
+// a segmented sieve.
+//
+// d runs up to D = floor(x^(1/k)), below 2^32, so the sieve needs the primes
+// up to sqrt(D) < 2^16 and finds the one prime factor of d above them, if any,
+// as d over the product of the ones below. For every prime and a large D the
+// sum over d > D1 is grouped by v = floor(x / d^k) instead, the Mertens
+// function M(y) = sum of mu(d) for d <= y carrying the sum:
+//
+//     sum over D1 < d <= D of mu(d) floor(x / d^k)
+//         = sum over v >= 1 of (M(floor((x / v)^(1/k))) - M(D1)),
+//
+// over the v with floor((x / v)^(1/k)) > D1 (each d counts once for every
+// v <= x / d^k). M up to D1 comes from the sieve; above it from the identity
+// sum over j = 1..y of M(floor(y / j)) = 1, remembered where met.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/prime_set.hpp"
+
+namespace morvane {
+
+namespace detail {
+
+// The primes below 2^16, by the sieve of Eratosthenes; they sieve every d.
+inline const std::vector<std::uint32_t>& sieving_primes() {
+    static const std::vector<std::uint32_t> primes = [] {
+        constexpr std::uint32_t limit = 1u << 16;
+        std::vector<bool> composite(limit, false);
+        std::vector<std::uint32_t> found;
+        for (std::uint32_t i = 2; i < limit; ++i) {
+            if (composite[i]) continue;
+            found.push_back(i);
+            for (std::uint64_t j = std::uint64_t{i} * i; j < limit; j += i) composite[j] = true;
+        }
+        return found;
+    }();
+    return primes;
+}
+
+}  // namespace detail
+
+// Whether q < 2^16 is prime.
+inline bool is_small_prime(std::uint64_t q) {
+    const auto& primes = detail::sieving_primes();
+    return std::binary_search(primes.begin(), primes.end(), q);
+}
+
+// mu(d) for d in [lo, hi), 0 where d has a prime outside the set, the
+// segment of a sieve over 1 <= lo < hi <= 2^32.
+inline void set_mobius(std::uint64_t lo, std::uint64_t hi, std::uint64_t bound,
+                       std::vector<signed char>& mu, std::vector<std::uint64_t>& product) {
+    const std::uint64_t length = hi - lo;
+    mu.assign(length, 1);
+    product.assign(length, 1);
+    for (const std::uint32_t q : detail::sieving_primes()) {
+        if (std::uint64_t{q} * q >= hi) break;
+        const std::uint64_t first = (lo + q - 1) / q * q;
+        for (std::uint64_t d = first; d < hi; d += q) {
+            mu[d - lo] = q > bound ? 0 : -mu[d - lo];
+            product[d - lo] *= q;
+        }
+        const std::uint64_t square = std::uint64_t{q} * q;
+        for (std::uint64_t d = (lo + square - 1) / square * square; d < hi; d += square)
+            mu[d - lo] = 0;
+    }
+    // What is left of d beyond the sieving primes is one prime r > sqrt(d).
+    for (std::uint64_t i = 0; i < length; ++i) {
+        if (mu[i] == 0 || product[i] == lo + i) continue;
+        const std::uint64_t r = (lo + i) / product[i];
+        mu[i] = r > bound ? 0 : -mu[i];
+    }
+}
+
+// The Mertens function of every prime, from a table up to its length - 1 and
+// the identity above it.
+class Mertens {
+public:
+    explicit Mertens(std::vector<std::int16_t> table) : table_(std::move(table)) {}
+
+    std::int64_t operator()(std::uint64_t y) {
+        if (y < table_.size()) return table_[y];
+        if (const auto kept = far_.find(y); kept != far_.end()) return kept->second;
+        // M(y) = 1 - sum over j = 2..y of M(floor(y / j)), the j grouped by
+        // their quotient.
+        std::int64_t m = 1;
+        for (std::uint64_t j = 2; j <= y;) {
+            const std::uint64_t q = y / j, last = y / q;
+            m -= static_cast<std::int64_t>(last - j + 1) * (*this)(q);
+            j = last + 1;
+        }
+        far_.emplace(y, m);
+        return m;
+    }
+
+private:
+    std::vector<std::int16_t> table_;
+    std::unordered_map<std::uint64_t, std::int64_t> far_;
+};
+
+// The sum of mu(d) floor(x / d^k) over the d of the set: x - C(x).
+inline std::uint64_t free_count_sieved(std::uint64_t x, const PrimeSet& set) {
+    const std::uint64_t D = integer_root(x, set.k);
+    // For every prime, the d beyond D1 go by the Mertens function, from a table
+    // of 2^24 values (32 MiB: there |M(y)| < 0.6 sqrt(y) < 2^12, inside 16 bits).
+    constexpr std::uint64_t table_limit = std::uint64_t{1} << 24;
+    const std::uint64_t D1 = set.all() ? std::min(D, table_limit) : D;
+    const std::uint64_t bound = set.all() ? D : set.bound;
+
+    // The sum is kept modulo 2^64: the total, x - C(x), fits.
+    std::uint64_t sum = 0;
+    std::vector<std::int16_t> mertens;
+    if (D1 < D) mertens.assign(D1 + 1, 0);
+    std::vector<signed char> mu;
+    std::vector<std::uint64_t> product;
+    constexpr std::uint64_t segment = std::uint64_t{1} << 16;
+    std::int64_t running = 0;
+    for (std::uint64_t lo = 1; lo <= D1; lo += segment) {
+        const std::uint64_t hi = std::min(D1 + 1, lo + segment);
+        set_mobius(lo, hi, bound, mu, product);
+        for (std::uint64_t d = lo; d < hi; ++d) {
+            const int m = mu[d - lo];
+            if (m != 0) {
+                const std::uint64_t term = x / prime_power(d, set.k);
+                sum += m > 0 ? term : -term;
+            }
+            if (!mertens.empty()) mertens[d] = static_cast<std::int16_t>(running += m);
+        }
+    }
+    if (D1 == D) return sum;
+
+    const std::int64_t m1 = mertens[D1];
+    Mertens M(std::move(mertens));
+    // v <= x / (D1 + 1)^k, the v whose root passes D1.
+    const std::uint64_t top = x / prime_power(D1 + 1, set.k);
+    for (std::uint64_t v = 1; v <= top; ++v)
+        sum += static_cast<std::uint64_t>(M(integer_root(x / v, set.k)) - m1);
+    return sum;
+}
+
+}  // namespace morvane
