@@ -10,8 +10,14 @@ import re
 import tempfile
 from pathlib import Path
 
-from pybind11.setup_helpers import Pybind11Extension, build_ext
 from setuptools import setup
+
+try:
+    from pybind11.setup_helpers import Pybind11Extension, build_ext
+except ImportError:
+    raise SystemExit("morvane: building the module needs pybind11 for this Python "
+                     "(Debian: python3-pybind11, for /usr/bin/python3 and the virtual "
+                     "environments made from it with --system-site-packages)") from None
 
 TOP = Path(__file__).resolve().parent
 
