@@ -43,9 +43,9 @@ def cmake_version():
     return found.group(1)
 
 
-def core_headers():
-    """Every header of core/: a change to any of them builds the module again."""
-    return sorted(str(path.relative_to(TOP)) for path in (TOP / "core").rglob("*.hpp"))
+def core_files():
+    """Every file of core/: a change to any of them builds the module again."""
+    return sorted(str(path.relative_to(TOP)) for path in (TOP / "core").rglob("*") if path.is_file())
 
 
 class BuildCore(build_ext):
@@ -79,7 +79,7 @@ core = Pybind11Extension(
     define_macros=list(CORE_DEFINES),
     extra_compile_args=CORE_COMPILE_ARGS,
     extra_link_args=CORE_LINK_ARGS,
-    depends=core_headers(),
+    depends=core_files(),
     cxx_std=20,
 )
 
