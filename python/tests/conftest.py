@@ -12,6 +12,13 @@ import morvane
 BUILD = Path(os.environ.get("MORVANE_BUILD", Path(__file__).resolve().parents[2] / "build"))
 DATA = Path(__file__).resolve().parents[2] / "tests" / "data"
 
+# The module under test is the one the caller names (the CMake build's, or the
+# pip install of python/tests/pip_install.sh), never another found first on the path.
+if "MORVANE_MODULE_DIR" in os.environ:
+    expected = Path(os.environ["MORVANE_MODULE_DIR"]).resolve()
+    if Path(morvane.__file__).resolve().parent != expected:
+        raise RuntimeError(f"morvane is imported from {morvane.__file__}, not from {expected}")
+
 
 def argument_text(count):
     """The argument text a program reads back as count: the C library
