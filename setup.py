@@ -25,8 +25,9 @@ TOP = Path(__file__).resolve().parent
 # its headers, the libraries it links and its macros. Paths are relative to the
 # top of the checkout, as setuptools wants them.
 CORE_SOURCES = ["python/morvane_core.cpp"]
-CORE_INCLUDE_DIRS = ["core"]  # Boost's headers are in the compiler's own path
-CORE_LIBRARIES = []
+CORE_INCLUDE_DIRS = ["core"]  # Boost's, GMP's, MPFR's and primesieve's in the compiler's own path
+# The exact profile: MPFR's enclosures, GMP's integers, libprimesieve's primes.
+CORE_LIBRARIES = ["mpfr", "gmp", "primesieve"]
 CORE_DEFINES = []
 # As in CMakeLists.txt: the excesses are part of the output, so every product
 # and difference rounds on its own (no fused multiply-add, nothing of fast-math).
