@@ -301,7 +301,9 @@ public:
               std::mutex mutex;
               std::unique_lock lock(mutex);
               std::condition_variable_any wake;
-              while (!wake.wait_for(lock, token, std::chrono::milliseconds(200), [] { return false; }))
+              // Woken early when the task ends and the thread is asked to stop.
+              while (!wake.wait_for(lock, token, std::chrono::milliseconds(200),
+                                    [&] { return token.stop_requested(); }))
                   if (ended()) {
                       stop = true;
                       return;
