@@ -5,8 +5,8 @@
 # otherwise sound: morvane-check passes it) and a count altered with its
 # excess recomputed to match are each found and named, file and line, with
 # status 1, and neither run's files touched; the same command, the files
-# mended, agrees, from the second scan already done. With GNU parallel also:
-# in a folder where the run is not done, the run and then its double check;
+# mended, agrees, from the second scan already done. In a folder where the
+# run is not done, the run and then its double check. With GNU parallel also:
 # --status of a double check stopped midway, and the same command going on.
 #
 # Usage: par_double_check.sh BUILD_DIR [slurm]
@@ -129,20 +129,27 @@ for program in $programs; do
     check "$program: a count altered, its excess recomputed to match: found, named, status 1" altered
 done
 
+program=morvane
+[ -x "$build/morvane-l" ] && program=morvane-l
+# Where the run is not done: the run, then its double check (on Slurm, the
+# second scan's tasks beside the run's, the comparison after both).
+not_done() {
+    mkdir "$work/fresh"
+    double_check "$work/fresh" $program "${args[@]}"
+    is "$status" 0 || { cat "$work/out"; return 1; }
+    grep -q "double check: maxdevQ_97-0.txt and maxdevF_97-0.txt agree byte for byte" \
+        "$work/out" || { cat "$work/out"; return 1; }
+    is "$(ls -A "$work/fresh")" "$(ls -A "$work/one-$program")" || return 1
+    for f in "$work/one-$program"/*; do cmp "$f" "$work/fresh/${f##*/}" || return 1; done
+    [ "$mode" = parallel ] || {
+        grep -q '^windows: job [0-9]* (5 tasks)$' "$work/out" &&
+            grep -q '^double check: job [0-9]* ([0-9]* tasks)$' "$work/out" &&
+            grep -q '^compare: job [0-9]*$' "$work/out"
+    } || { cat "$work/out"; return 1; }
+}
+check "--double-check where the run is not done: the run, then the double check" not_done
+
 if [ "$mode" = parallel ]; then
-    program=morvane
-    [ -x "$build/morvane-l" ] && program=morvane-l
-    # Where the run is not done: the run, then its double check.
-    not_done() {
-        mkdir "$work/fresh"
-        double_check "$work/fresh" $program "${args[@]}"
-        is "$status" 0 || { cat "$work/out"; return 1; }
-        grep -q "double check: maxdevQ_97-0.txt and maxdevF_97-0.txt agree byte for byte" \
-            "$work/out" || { cat "$work/out"; return 1; }
-        is "$(ls -A "$work/fresh")" "$(ls -A "$work/one-$program")" || return 1
-        for f in "$work/one-$program"/*; do cmp "$f" "$work/fresh/${f##*/}" || return 1; done
-    }
-    check "--double-check where the run is not done: the run, then the double check" not_done
 
     # A double check stopped by Ctrl-C midway: --status shows it, the same
     # command goes on and agrees.
