@@ -3,8 +3,10 @@
 // morvane-par runs: the window plan (the run's arguments read as the program
 // reads them, the windows and the tasks), each task's windows with their
 // checkpoint, the final merge and check, and the status of a run.
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -24,7 +26,7 @@ namespace {
 
 constexpr const char usage[] =
     "Usage: morvane-merge [-p P] PROGRAM FILE...\n"
-    "       morvane-merge --plan [--head] JOBS WINDOWS TASKS PROGRAM p [N [nmin]]\n"
+    "       morvane-merge --plan [--head] [--shifted] JOBS WINDOWS TASKS PROGRAM p [N [nmin]]\n"
     "       morvane-merge --task WORK TASK\n"
     "       morvane-merge --finish WORK\n"
     "       morvane-merge --status [--line | --todo] WORK\n"
@@ -38,7 +40,8 @@ constexpr const char usage[] =
     "  --plan    prints the run PROGRAM's arguments ask for, its windows and tasks\n"
     "            (WINDOWS 0: the default for JOBS jobs; TASKS 0: four per job),\n"
     "            or PROGRAM's message; --head: a short first window, the head,\n"
-    "            as a task of its own, run while GNU parallel starts\n"
+    "            as a task of its own, run while GNU parallel starts; --shifted: the\n"
+    "            windows of a double check, cut at the middles of those planned\n"
     "  --task    runs task TASK of the plan in WORK, from its checkpoint on\n"
     "  --finish  merges the tasks' files into the run's two files in the current\n"
     "            folder\n"
@@ -70,7 +73,7 @@ bool with_profile(const std::string& program, Body&& body) {
 // arguments and status 1.
 template <class Profile>
 int plan(const std::string& program, std::uint64_t jobs, std::uint64_t windows, std::uint64_t tasks,
-         bool head, int argc, char** argv) {
+         bool head, bool shifted, int argc, char** argv) {
     const auto run = morvane::read_arguments<Profile>(argc, argv);
     if (const char* error = morvane::argument_error(run)) {
         std::printf("%s\n", error);  // the program's own message and status
@@ -85,6 +88,16 @@ int plan(const std::string& program, std::uint64_t jobs, std::uint64_t windows, 
     morvane::RunPlan plan{program, run.p, run.p_text, {}, {}, {}};
     plan.windows = morvane::make_window_plan(N, run.nmin, last, windows, tasks ? tasks : 4 * jobs,
                                              jobs, head ? morvane::head_start_window : 0);
+    if (shifted) {
+        const auto second = morvane::shifted_window_plan(plan.windows, 0);
+        if (!second) {
+            std::fprintf(stderr,
+                         "morvane-merge: windows of a single n cannot be cut at their middles: "
+                         "give fewer windows\n");
+            return 1;
+        }
+        plan.windows = *second;
+    }
     std::fputs(morvane::plan_text(plan).c_str(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
@@ -146,6 +159,19 @@ int with_plan(const std::string& work, Body&& body) {
     }
 }
 
+// A task that morvane-par runs on this machine stops when morvane-par has
+// ended (MORVANE_PAR_PID, its pid); its messages may then go nowhere.
+morvane::TaskSettings task_settings() {
+    morvane::TaskSettings settings;
+    const char* driver = std::getenv("MORVANE_PAR_PID");
+    const auto pid = morvane::read_printed_count<std::uint32_t>(driver ? driver : "");
+    if (pid && *pid > 0 && *pid <= 0x7fffffff) {
+        settings.driver = static_cast<int>(*pid);
+        std::signal(SIGPIPE, SIG_IGN);
+    }
+    return settings;
+}
+
 int work_mode(const std::string& mode, int argc, char** argv) {
     if (mode == "--task") {
         if (argc != 4) return misuse("--task needs WORK and TASK");
@@ -153,7 +179,7 @@ int work_mode(const std::string& mode, int argc, char** argv) {
         const auto task = morvane::read_printed_count<std::uint64_t>(task_text);
         if (!task) return misuse("TASK must be a whole number");
         return with_plan(argv[2], [&](auto profile, const morvane::RunPlan& plan) {
-            return morvane::run_task<decltype(profile)>(plan, argv[2], *task, {},
+            return morvane::run_task<decltype(profile)>(plan, argv[2], *task, task_settings(),
                                                         [](std::uint64_t, int, auto&) {});
         });
     }
@@ -197,8 +223,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (first == "--plan") {
-        const bool head = argc > 2 && std::string(argv[2]) == "--head";
-        const int at = head ? 3 : 2;  // JOBS
+        int at = 2;  // JOBS
+        const bool head = argc > at && std::string(argv[at]) == "--head";
+        at += head;
+        const bool shifted = argc > at && std::string(argv[at]) == "--shifted";
+        at += shifted;
         if (argc < at + 5) return misuse("--plan needs JOBS, WINDOWS, TASKS, PROGRAM and p");
         const std::uint64_t jobs = option_count(argv[at]);
         const std::string windows_text = argv[at + 1], tasks_text = argv[at + 2];
@@ -210,8 +239,8 @@ int main(int argc, char** argv) {
         const std::string program = argv[at + 3];
         int status = 0;
         if (!with_profile(program, [&](auto profile) {
-                status = plan<decltype(profile)>(program, jobs, windows, tasks, head, argc - at - 3,
-                                                 argv + at + 3);
+                status = plan<decltype(profile)>(program, jobs, windows, tasks, head, shifted,
+                                                 argc - at - 3, argv + at + 3);
             }))
             return misuse("unknown PROGRAM '" + program + "'");
         return status;

@@ -191,6 +191,38 @@ void expect_far_runs(const char* program) {
     }
 }
 
+// 300 windows, two damaged, given in reverse: the refusal names the first in
+// window order, and nothing is written.
+TEST(MergeRefuses, TheFirstFaultInWindowOrder) {
+    Scratch windows_dir, out_dir;
+    std::vector<std::string> paths;
+    for (std::uint32_t k = 0; k < 300; ++k) {
+        const std::uint32_t a = 1 + 1000 * k, b = a + 999;
+        const MemoryRecords w = fast_records<NarrowProfile>(97, b, a);
+        for (const char kind : {'Q', 'F'}) {
+            const fs::path path = windows_dir.folder() / record_file_name(kind, "97", a);
+            std::string bytes = kind == 'Q' ? w.q : w.f;
+            if ((k == 250 && kind == 'Q') || (k == 40 && kind == 'F'))
+                bytes.insert(bytes.begin(), '0');  // a leading zero
+            spill(path, bytes);
+            paths.push_back(path.string());
+        }
+    }
+    std::reverse(paths.begin(), paths.end());
+    for (int round = 0; round < 5; ++round) {
+        try {
+            merge_record_files<NarrowProfile>("morvane", nullptr, paths, out_dir.folder());
+            ADD_FAILURE() << "merged";
+        } catch (const MergeRefusal& refusal) {
+            EXPECT_EQ(std::string(refusal.what()).rfind(
+                          (windows_dir.folder() / "maxdevF_97-40001.txt").string() + ": line 1: ", 0),
+                      0u)
+                << refusal.what();
+        }
+        EXPECT_TRUE(contents(out_dir.folder()).empty());
+    }
+}
+
 TEST(MergeIsOneRun, Morvane) {
     expect_short_runs<NarrowProfile>("morvane");
     expect_far_runs<NarrowProfile>("morvane");

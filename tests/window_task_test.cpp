@@ -2,6 +2,8 @@
 // and tasks cover the run; the tasks' checkpoints merged are one run's files,
 // byte for byte, for every program, many windows per task, windows of length 1,
 // tie-heavy p, across 2^32 and at 2^64, and across the exact excess's period;
+// a double check's windows, cut at the middles of the run's, are one run too;
+// a task whose driver has ended stops and keeps what it merged;
 // a task stopped at any window goes on after its last merged window; a
 // checkpoint left damaged starts its task again; a window whose records fail
 // the check is scanned again and never merged.
@@ -9,6 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +25,7 @@
 #include <iterator>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "memory_records.hpp"
@@ -85,6 +94,65 @@ TEST(TaskPlan, TasksCoverTheWindowsInOrder) {
     const auto [begin, end] = big.task_windows(7777);
     EXPECT_EQ(end - begin, 2000u);
     EXPECT_EQ(big.window_ending_at(big.window(begin + 1234).second, begin, end), begin + 1234);
+}
+
+// A double check's windows: cut at the middles of the run's, so that no cut
+// but the end is one of the run's, consecutive and covering [nmin, last],
+// each of its tasks a stretch of them; its plan read back is the same plan.
+TEST(TaskPlan, DoubleCheckCutsAtTheMiddles) {
+    using C = std::uint64_t;
+    constexpr C top = std::numeric_limits<C>::max();
+    std::size_t shifted_plans = 0;
+    for (const auto& [N, nmin] : std::vector<std::pair<C, C>>{
+             {2, 0}, {3, 1}, {1000, 0}, {1000, 999}, {100000, 7}, {top, 0}, {top, top - 5}}) {
+        for (const C windows : {1u, 2u, 5u, 499u, 1000u}) {
+            for (const C head : {0u, 10u}) {
+                const WindowPlan run = make_window_plan(N, nmin, N, windows, 3, 2, head);
+                const auto check = shifted_window_plan(run, 0);
+                const C rest = run.last - run.first() + 1 - run.head;
+                ASSERT_EQ(check.has_value(), rest / (run.windows - (run.head > 0)) >= 2)
+                    << N << " " << nmin << " " << windows;
+                if (!check) continue;
+                ++shifted_plans;
+                ASSERT_EQ(check->windows, run.windows + 1);
+                ASSERT_EQ(check->tasks, run.tasks);
+                std::vector<C> run_ends;
+                for (C k = 0; k < run.windows; ++k) run_ends.push_back(run.window(k).second);
+                C expected_start = nmin;
+                for (C k = 0; k < check->windows; ++k) {
+                    const auto [a, b] = check->window(k);
+                    ASSERT_EQ(a, expected_start);
+                    ASSERT_LE(a, b);
+                    if (k + 1 < check->windows) {
+                        // Inside the run's window k, never at its end.
+                        EXPECT_GE(b, run.window(k).first);
+                        EXPECT_LT(b, run.window(k).second);
+                        EXPECT_FALSE(std::binary_search(run_ends.begin(), run_ends.end(), b));
+                    }
+                    expected_start = b + 1;
+                }
+                EXPECT_EQ(expected_start - 1, N);
+                std::uint64_t next_window = 0;
+                for (C t = 0; t < check->tasks; ++t) {
+                    const auto [begin, end] = check->task_windows(t);
+                    ASSERT_EQ(begin, next_window);
+                    ASSERT_LT(begin, end);
+                    next_window = end;
+                }
+                EXPECT_EQ(next_window, check->windows);
+                // Its plan file read back.
+                const RunPlan plan{"morvane-l", 97, "97", {}, {}, *check};
+                Scratch folder;
+                const fs::path path = folder.folder() / "plan";
+                std::ofstream(path) << plan_text(plan);
+                const RunPlan back = read_run_plan(path.string());
+                EXPECT_EQ(plan_text(back), plan_text(plan));
+                EXPECT_TRUE(back.windows.shifted);
+                EXPECT_EQ(back.windows.window(check->windows / 2), check->window(check->windows / 2));
+            }
+        }
+    }
+    EXPECT_GT(shifted_plans, 30u);
 }
 
 // A run planned and run task by task in a scratch folder.
@@ -240,6 +308,34 @@ TEST(TasksAreOneRun, MorvaneXAcrossItsPeriod) {
 }
 #endif
 
+// The double check's windows, run as tasks, are one run too.
+TEST(TasksAreOneRun, CutAtTheMiddlesForADoubleCheck) {
+    const auto shifted_run = [](auto profile, const char* program, int p, std::uint64_t N,
+                                std::uint64_t nmin, std::uint64_t windows, std::uint64_t tasks) {
+        using Profile = decltype(profile);
+        PlannedRun<Profile> run(program, p, N, nmin, windows, tasks);
+        run.plan.windows = shifted_window_plan(run.plan.windows, 0).value();
+        run.all_tasks();
+        run.expect_one_run();
+    };
+    for (const int p : {2, 3, 97}) {
+        shifted_run(NarrowProfile{}, "morvane", p, 200000, 0, 57, 4);
+        shifted_run(NarrowProfile{}, "morvane", p, 300, 1, 149, 7);  // windows of 2 n
+        shifted_run(NarrowProfile{}, "morvane", p, 4294967295u, 4294900000u, 9, 3);
+#ifdef MORVANE_EXTENDED
+        shifted_run(ExtendedProfile{}, "morvane-l", p, (std::uint64_t{1} << 32) + 20000,
+                    (std::uint64_t{1} << 32) - 20000, 40, 3);
+#endif
+#ifdef MORVANE_MERGE_EXACT
+        // The exact excess repeats after 4 n for p = 2, 36 for p = 3.
+        shifted_run(ExactProfile{}, "morvane-x", p, 100000, 10, p == 2 ? 2 : p == 3 ? 12 : 20, 4);
+#endif
+    }
+#ifdef MORVANE_MERGE_EXACT
+    shifted_run(ExactProfile{}, "morvane-x", 3, 1000000, 0, 12, 5);  // across the period
+#endif
+}
+
 // A stop after every window in turn (the look at the window throws, as a kill
 // would stop it): the same task again goes on after the last window merged,
 // and the files are one run's.
@@ -374,6 +470,66 @@ TEST(TaskCheck, FailedWindowIsScannedAgainNeverMerged) {
     std::vector<std::uint64_t> scanned;
     ASSERT_EQ(run.task(0, [&](std::uint64_t k, int, Records&) { scanned.push_back(k); }), 0);
     EXPECT_EQ(scanned.front(), 3u);
+    run.expect_one_run();
+}
+
+// A task whose driver has ended (killed, and left unreaped: a zombie) stops
+// within a fraction of a second, mid-window, with the windows it merged in
+// its checkpoint; started again, it goes on after them and ends as one run.
+TEST(TaskStops, WhenItsDriverHasEnded) {
+    // p = 3, the slowest: windows of 4e7 n, ten milliseconds or more each.
+    PlannedRun<NarrowProfile> run("morvane", 3, 4000000000u, 1, 100, 1);
+    const pid_t driver = fork();
+    ASSERT_GE(driver, 0);
+    if (driver == 0) {
+        pause();
+        _exit(0);
+    }
+    TaskSettings settings;
+    settings.sync_seconds = -1;
+    settings.driver = driver;
+    std::FILE* messages = std::tmpfile();
+    settings.messages = messages;
+    std::atomic<std::uint64_t> scanned = 0;
+    std::atomic<bool> killed = false;
+    std::uint64_t after_kill = 0;
+    int status = -1;
+    std::thread task([&] {
+        status = run_task<NarrowProfile>(run.plan, run.folder(), 0, settings,
+                                         [&](std::uint64_t, int, auto&) {
+                                             ++scanned;
+                                             if (killed) ++after_kill;
+                                         });
+    });
+    while (scanned < 5) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    kill(driver, SIGKILL);
+    killed = true;
+    task.join();
+    waitpid(driver, nullptr, 0);
+    EXPECT_EQ(status, 1);
+    // The watch looks five times a second: some 20 windows more at most.
+    EXPECT_LT(scanned.load(), 100u);
+    std::rewind(messages);
+    char text[400] = {};
+    ASSERT_NE(std::fgets(text, sizeof text, messages), nullptr);
+    std::fclose(messages);
+    EXPECT_NE(std::string(text).find("has ended: stopped in window"), std::string::npos) << text;
+    // The windows scanned before the stop are in the checkpoint.
+    const std::uint64_t kept = run_progress(run.plan, run.folder()).windows_done;
+    EXPECT_GE(kept + 1, scanned.load());
+    EXPECT_GE(kept, 5u);
+    // Again, watching a driver that lives on (this process): to its end.
+    std::uint64_t first = 0;
+    bool any = false;
+    settings.driver = getpid();
+    settings.messages = stderr;
+    ASSERT_EQ(run_task<NarrowProfile>(run.plan, run.folder(), 0, settings,
+                                      [&](std::uint64_t k, int, auto&) {
+                                          if (!any) first = k;
+                                          any = true;
+                                      }),
+              0);
+    EXPECT_EQ(first, kept);
     run.expect_one_run();
 }
 

@@ -6,7 +6,9 @@
 // x86-64-v4 (AVX-512 with VPOPCNTDQ), each with its own kernels where they
 // differ (word_gate.hpp). Floating-point contraction stays off in every copy,
 // and all of them write the same records. The best copy the processor runs is
-// taken, unless MORVANE_ENGINE names another (for tests and benchmarks).
+// taken, unless MORVANE_ENGINE names another (for tests and benchmarks), or is
+// "second": the best copy below that one, where the processor runs two, so
+// that a second scan of a run (morvane-par --double-check) runs other code.
 #pragma once
 
 #include <cstdio>
@@ -77,6 +79,14 @@ inline EngineCopy best_engine_copy() {
     return best;
 }
 
+// The best copy below the best, or the best when it is the only one that runs.
+inline EngineCopy second_engine_copy() {
+    EngineCopy second = best_engine_copy();
+    for (EngineCopy copy : engine_copies)
+        if (copy < best_engine_copy() && engine_copy_runs(copy)) second = copy;
+    return second;
+}
+
 // The copy a scan runs, decided once per process. A MORVANE_ENGINE that names
 // no copy, or one that this build or processor cannot run, is reported once on
 // standard error and the best copy runs instead: the records are the same.
@@ -85,6 +95,7 @@ inline EngineCopy chosen_engine_copy() {
         const EngineCopy best = best_engine_copy();
         const char* asked = std::getenv("MORVANE_ENGINE");
         if (!asked || !*asked) return best;
+        if (std::strcmp(asked, "second") == 0) return second_engine_copy();
         for (EngineCopy copy : engine_copies)
             if (std::strcmp(asked, engine_copy_name(copy)) == 0 && engine_copy_runs(copy))
                 return copy;

@@ -78,11 +78,13 @@ struct WindowFiles {
 // no n beyond that period can beat what the period holds (the excess there
 // repeats one met already), so the records are the windows', and the summary
 // lines give C(through) counted by inclusion and exclusion, as the program's
-// own scan stops and counts.
+// own scan stops and counts. print_every_line checks each line by printing it
+// (record_file_reader.hpp), the reference for benchmarks.
 template <class Profile>
 void merge_record_files(const std::string& program, const char* p_argument,
                         const std::vector<std::string>& paths, const std::filesystem::path& out_dir,
-                        std::optional<typename Profile::Count> through = std::nullopt) {
+                        std::optional<typename Profile::Count> through = std::nullopt,
+                        bool print_every_line = false) {
     using Count = typename Profile::Count;
     if (paths.empty()) throw MergeRefusal(program, "no record file to merge");
 
@@ -149,6 +151,7 @@ void merge_record_files(const std::string& program, const char* p_argument,
     // Every line of every file, then the windows' sequence.
     const typename Profile::Density density(squares_set(p));
     ProgramLines<Profile> lines;
+    lines.print_every_line = print_every_line;
     // Each file's extreme, its last record's excess: a file whose extreme
     // cannot beat the records kept before it adds no line, and is not read
     // a second time.

@@ -48,7 +48,8 @@ inline std::string plan_text(const RunPlan& plan) {
            "\nN " + std::to_string(w.N) + " " + argument_text(w.N) + "\nnmin " +
            std::to_string(w.nmin) + " " + argument_text(w.nmin) + "\nlast " +
            std::to_string(w.last) + "\nwindows " + std::to_string(w.windows) + "\ntasks " +
-           std::to_string(w.tasks) + "\nhead " + std::to_string(w.head) + "\n";
+           std::to_string(w.tasks) + "\nhead " + std::to_string(w.head) + "\n" +
+           (w.shifted ? "shifted 1\n" : "");
 }
 
 // The plan in a work folder's plan file; throws MergeRefusal naming the file
@@ -89,13 +90,26 @@ inline RunPlan read_run_plan(const std::string& path) {
     w.windows = count("windows");
     w.tasks = count("tasks");
     w.head = count("head");
+    // The plan of a double check's second scan; a run's plan has no such line.
+    if (values.count("shifted")) {
+        if (text("shifted") != "1") throw MergeRefusal(path, "the 'shifted' line is not 1");
+        w.shifted = true;
+    }
     plan.N_text = argument_text(w.N);
     plan.nmin_text = argument_text(w.nmin);
     const std::uint64_t length = w.last >= w.first() ? w.last - w.first() + 1 : 0;
-    const bool sound = plan.p >= 2 && plan.p <= 97 && w.N >= 2 && w.nmin <= w.last &&
+    bool sound = plan.p >= 2 && plan.p <= 97 && w.N >= 2 && w.nmin <= w.last &&
                        w.last <= w.N && length >= 1 && w.head < length && w.windows >= 1 &&
                        w.windows - (w.head > 0) <= length - w.head && w.tasks >= 1 &&
                        w.tasks <= w.windows && (w.head == 0 || (w.tasks >= 2 && w.windows >= 2));
+    if (sound && w.shifted) {
+        // The run's windows, whose middles cut these, are of 2 n at least.
+        WindowPlan run = w;
+        run.shifted = false;
+        run.windows = w.windows - 1;
+        const auto again = shifted_window_plan(run, 0);
+        sound = run.windows >= 1 + (w.head > 0) && again.has_value();
+    }
     if (!sound) throw MergeRefusal(path, "its counts do not make a plan of windows and tasks");
     return plan;
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -50,12 +51,28 @@ struct WindowPlan {
     std::uint64_t head = 0;     // the length of the head window, 0 for none
     std::uint64_t windows = 1;  // head included
     std::uint64_t tasks = 1;    // the head's own task included
+    // A second scan of the run, morvane-par --double-check, cuts its windows
+    // at the middles of the run's windows, so that no cut is one of the run's
+    // (each of the run's windows holds at least 2 n): window k runs from the
+    // middle of the run's window k - 1 to that of window k, the first from
+    // nmin, the last to `last`; `windows` is one more than the run's.
+    bool shifted = false;
 
     std::uint64_t first() const { return nmin > 2 ? nmin : 2; }
 
     // Window k, 0 <= k < windows.
     std::pair<std::uint64_t, std::uint64_t> window(std::uint64_t k) const {
         using u128 = unsigned __int128;
+        if (shifted) {
+            WindowPlan run = *this;
+            run.shifted = false;
+            run.windows = windows - 1;
+            const auto middle = [&](std::uint64_t i) {
+                const auto [a, b] = run.window(i);
+                return a + (b - a) / 2;
+            };
+            return {k == 0 ? nmin : middle(k - 1) + 1, k + 1 == windows ? last : middle(k)};
+        }
         std::uint64_t start = first();
         std::uint64_t length = last - start + 1;
         std::uint64_t count = windows, j = k;
@@ -127,6 +144,20 @@ inline WindowPlan make_window_plan(std::uint64_t N, std::uint64_t nmin, std::uin
     plan.windows = windows + (plan.head > 0);
     tasks = std::clamp<std::uint64_t>(tasks, 1, windows);
     plan.tasks = tasks + (plan.head > 0);
+    return plan;
+}
+
+// The windows of a second scan of the run planned as `run`, cut at the middles
+// of its windows, in `tasks` tasks (0: as many as the run's); nullopt when a
+// window of the run is too short to be cut (a single n).
+inline std::optional<WindowPlan> shifted_window_plan(const WindowPlan& run, std::uint64_t tasks) {
+    const std::uint64_t rest = run.last - run.first() + 1 - run.head;
+    const std::uint64_t count = run.windows - (run.head > 0);
+    if ((run.head > 0 && run.head < 2) || rest / count < 2) return std::nullopt;
+    WindowPlan plan = run;
+    plan.shifted = true;
+    plan.windows = run.windows + 1;
+    if (tasks != 0) plan.tasks = std::clamp<std::uint64_t>(tasks, 1, count + 1) + (run.head > 0);
     return plan;
 }
 

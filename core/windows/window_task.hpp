@@ -27,14 +27,18 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <stop_token>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -45,6 +49,7 @@
 #include "windows/record_file_reader.hpp"
 #include "windows/replacing_file.hpp"
 #include "windows/run_plan.hpp"
+#include "windows/window_scan.hpp"
 
 namespace morvane {
 
@@ -80,10 +85,15 @@ struct WindowRecords {
 // scans it: from the thresholds, as `PROGRAM p b a`, for the first window of a
 // task; from the task's records so far for the others, so that only the
 // records of the task's own run are found (and checked).
+// With `stop`, the window is scanned in chunks (window_scan.hpp) and the scan
+// ends early once stop is set: the records are then not the window's, and
+// *stopped says so.
 template <class Profile>
 WindowRecords<Profile> scan_window(std::int32_t p, typename Profile::Count a,
                                    typename Profile::Count b, const typename Profile::Real& maxQ,
-                                   const typename Profile::Real& minE) {
+                                   const typename Profile::Real& minE,
+                                   const std::atomic<bool>* stop = nullptr,
+                                   bool* stopped = nullptr) {
     WindowRecords<Profile> w;
     w.a = a;
     w.N = b;
@@ -92,7 +102,15 @@ WindowRecords<Profile> scan_window(std::int32_t p, typename Profile::Count a,
     ScanState<Profile> state;
     state.maxQ = maxQ;
     state.minE = minE;
-    fast_scan<Profile>(p, b, a, state, w);  // the sink takes every record
+    if (stop) {
+        // A window lies within one period of the excess: nothing is cut. The
+        // chunked scan looks at the flag between chunks only.
+        const bool whole =
+            !*stop && scan_window(p, a > 1 ? a : 1, b, scan_chunk, state, w, *stop);
+        if (stopped) *stopped = !whole;
+    } else {
+        fast_scan<Profile>(p, b, a, state, w);  // the sink takes every record
+    }
     w.count = state.count;
     return w;
 }
@@ -245,6 +263,65 @@ inline LogTotals last_log_totals(const std::string& path) {
     return totals;
 }
 
+// The start time of a process (in clock ticks since boot, /proc/PID/stat's
+// 22nd field), or -1 when it has ended, is a zombie, or cannot be read. With
+// the pid it names one process: a pid used again has another start time.
+inline long long process_start(int pid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
+    std::FILE* file = std::fopen(path, "r");
+    if (!file) return -1;
+    char text[1024];
+    const std::size_t got = std::fread(text, 1, sizeof text - 1, file);
+    std::fclose(file);
+    text[got] = 0;
+    // The command name, in parentheses, may hold spaces and parentheses.
+    const char* after = std::strrchr(text, ')');
+    char state = 0;
+    long long start = -1;
+    if (!after || std::sscanf(after + 1,
+                              " %c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d "
+                              "%*d %*d %*d %lld",
+                              &state, &start) != 2)
+        return -1;
+    return state == 'Z' || state == 'X' ? -1 : start;
+}
+
+// Sets `stop` once the driver (a morvane-par, by pid) or the task's parent (GNU
+// parallel, or a shell under it) has ended, looking five times a second. A
+// process killed with SIGKILL leaves its children running; they must not scan
+// on for the rest of their window, holding the run's lock and its cores.
+class DriverWatch {
+public:
+    DriverWatch(int driver, std::atomic<bool>& stop)
+        : parent_(getppid()),
+          driver_(driver),
+          driver_start_(driver > 0 ? process_start(driver) : 0),
+          thread_([this, &stop](std::stop_token token) {
+              std::mutex mutex;
+              std::unique_lock lock(mutex);
+              std::condition_variable_any wake;
+              // Woken early when the task ends and the thread is asked to stop.
+              while (!wake.wait_for(lock, token, std::chrono::milliseconds(200),
+                                    [&] { return token.stop_requested(); }))
+                  if (ended()) {
+                      stop = true;
+                      return;
+                  }
+          }) {}
+
+    bool ended() const {
+        if (getppid() != parent_) return true;
+        return driver_ > 0 && (driver_start_ < 0 || process_start(driver_) != driver_start_);
+    }
+
+private:
+    const pid_t parent_;
+    const int driver_;
+    const long long driver_start_;
+    std::jthread thread_;  // last: started once the rest is set
+};
+
 }  // namespace detail
 
 // What a task needs besides the plan: where its messages go, how often the
@@ -265,6 +342,11 @@ struct TaskSettings {
     bool every_window = false;
     int attempts = 3;               // scans of a window whose records fail the check
     double lock_wait_seconds = 60;  // a requeued task may start while the old one ends
+    // The morvane-par whose task this is: the task stops within a fraction of
+    // a second once that process or the task's parent has ended, keeping the
+    // windows merged so far in its checkpoint. 0: it does not look (Slurm
+    // tasks are jobs of their own, and go on).
+    int driver = 0;
 };
 
 // Runs task t of the plan in the work folder: status 0 when its checkpoint
@@ -349,11 +431,34 @@ int run_task(const RunPlan& plan, const std::string& work, std::uint64_t t,
         }
     }
     const std::uint64_t resume = std::min(kinds[0].next, kinds[1].next);
-    std::fprintf(log, "start %ld %.3f %llu %llu\n", static_cast<long>(getpid()),
+    std::fprintf(log, "start %ld %.3f %llu %llu %s\n", static_cast<long>(getpid()),
                  detail::unix_time(), static_cast<unsigned long long>(resume),
-                 static_cast<unsigned long long>(end));
+                 static_cast<unsigned long long>(end), engine_copy_name(chosen_engine_copy()));
     std::fflush(log);
 
+    // Each kind's windows merged since its file was last written, written
+    // anew and renamed over it; the message and false when that fails.
+    const auto write_checkpoint = [&](bool sync) {
+        try {
+            for (auto& kind : kinds) {
+                if (!kind.unwritten) continue;
+                detail::TemporaryFile out(task_file(work, plan, kind.kind, t));
+                for (const auto& line : kind.lines) out.write(line);
+                out.write(kind.summary);
+                out.finish(sync);
+                out.rename_over_target();
+                kind.unwritten = false;
+            }
+        } catch (const MergeRefusal& refusal) {
+            say(refusal.what());
+            return false;
+        }
+        return true;
+    };
+
+    std::atomic<bool> stop = false;
+    std::optional<detail::DriverWatch> watch;
+    if (settings.driver > 0) watch.emplace(settings.driver, stop);
     auto last_sync = std::chrono::steady_clock::now();
     auto last_write = last_sync;
     double write_seconds = 0;  // what the last replacement took
@@ -361,9 +466,12 @@ int run_task(const RunPlan& plan, const std::string& work, std::uint64_t t,
         const auto [wa, wb] = windows.window(k);
         const auto window_start = std::chrono::steady_clock::now();
         std::optional<WindowRecords<Profile>> good;
-        for (int attempt = 1; attempt <= settings.attempts && !good; ++attempt) {
-            WindowRecords<Profile> w = scan_window<Profile>(plan.p, Count(wa), Count(wb),
-                                                            kinds[0].extreme, kinds[1].extreme);
+        bool stopped = false;
+        for (int attempt = 1; attempt <= settings.attempts && !good && !stopped; ++attempt) {
+            WindowRecords<Profile> w =
+                scan_window<Profile>(plan.p, Count(wa), Count(wb), kinds[0].extreme,
+                                     kinds[1].extreme, watch ? &stop : nullptr, &stopped);
+            if (stopped) break;
             inspect(k, attempt, w);
             const std::string fault = window_fault<Profile>(density, active, w);
             if (fault.empty()) {
@@ -373,6 +481,14 @@ int run_task(const RunPlan& plan, const std::string& work, std::uint64_t t,
                     std::to_string(wb) + "] fails the check (" + fault + ")" +
                     (attempt < settings.attempts ? "; it is scanned again" : "; the task stops"));
             }
+        }
+        if (stopped) {
+            // The windows merged so far are kept; the one it was in is lost.
+            write_checkpoint(settings.sync_seconds >= 0);
+            say("morvane-par (pid " + std::to_string(settings.driver) +
+                ") or the task's parent has ended: stopped in window " + std::to_string(k) +
+                ", the windows before it kept");
+            return 1;
         }
         if (!good) return 1;
         const auto now = std::chrono::steady_clock::now();
@@ -397,20 +513,7 @@ int run_task(const RunPlan& plan, const std::string& work, std::uint64_t t,
             since(last_write) * settings.checkpoint_share >= write_seconds) {
             const bool sync =
                 settings.sync_seconds >= 0 && (last || since(last_sync) >= settings.sync_seconds);
-            try {
-                for (auto& kind : kinds) {
-                    if (!kind.unwritten) continue;
-                    detail::TemporaryFile out(task_file(work, plan, kind.kind, t));
-                    for (const auto& line : kind.lines) out.write(line);
-                    out.write(kind.summary);
-                    out.finish(sync);
-                    out.rename_over_target();
-                    kind.unwritten = false;
-                }
-            } catch (const MergeRefusal& refusal) {
-                say(refusal.what());
-                return 1;
-            }
+            if (!write_checkpoint(sync)) return 1;
             if (sync) last_sync = now;
             last_write = std::chrono::steady_clock::now();
             write_seconds = std::chrono::duration<double>(last_write - now).count();

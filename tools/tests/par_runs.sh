@@ -187,26 +187,44 @@ interrupted() {
 }
 check "stopped by Ctrl-C, started again: one run's bytes, each task lost a few windows at most" interrupted
 
-# SIGKILL of morvane-par and GNU parallel: the tasks, in process groups of
-# their own, go on to their end holding the run's lock; the same command
-# meanwhile is refused, and once they have ended merges.
+# SIGKILL of morvane-par's whole process group (a closed terminal session, a
+# killed job step), GNU parallel with it, mid-window, in windows of several
+# seconds: the tasks, in process groups of their own, stop within a second or
+# so, each with a whole checkpoint, and the same command at once ends with one
+# run's bytes.
 driver_killed() {
-    local run=$work/kill
-    start "$run" || return 1
+    local run=$work/kill N_kill=200000000000 run_args
+    [ -x "$build/morvane-l" ] || { echo "  (needs morvane-l)"; return 0; }
+    run_args=(-j 2 -w 4 -t 2 morvane-l 97 $N_kill)  # windows of 5e10 n: seconds each
+    mkdir -p "$run" "$work/one-kill"
+    (cd "$work/one-kill" && "$build/morvane-l" 97 $N_kill) &
+    local one_pid=$!
+    set -m
+    (cd "$run" && exec "$par" "${run_args[@]}") > "$work/out" 2>&1 &
+    pid=$!
+    set +m
+    local folder=$run/morvane-par.morvane-l.97-1.$N_kill.work pids=
+    for _ in $(seq 300); do
+        pids=$(sed -n 's/^start \([0-9]*\) .*/\1/p' "$folder"/task-*.log 2>/dev/null)
+        [ "$(printf '%s\n' $pids | grep -c .)" -ge 2 ] && break
+        sleep 0.1
+    done
+    [ "$(printf '%s\n' $pids | grep -c .)" -ge 2 ] || { echo "  the tasks did not start"; return 1; }
+    sleep 1
     kill -KILL -- -"$pid"
     wait "$pid" 2>/dev/null
-    (cd "$run" && "$par" "${run_args[@]}") > "$work/second" 2>&1
-    local second=$?
-    flock -w 120 "$run"/*.work/lock true || { echo "  the tasks hold the lock"; return 1; }
-    if [ "$second" -ne 0 ]; then
-        grep -q 'in use by another morvane-par' "$work/second" || { cat "$work/second"; return 1; }
-    fi
-    again "$run" || return 1
-    local total
-    total=$(scanned)
-    [ "$total" -le 440 ] || { echo "  $total windows scanned for 400"; return 1; }
+    sleep 2
+    local task
+    for task in $pids; do
+        ! kill -0 "$task" 2>/dev/null || { echo "  task $task still runs 2 s after"; return 1; }
+    done
+    (cd "$run" && "$par" "${run_args[@]}") > "$work/again" 2>&1 ||
+        { echo "  the same command again failed:"; cat "$work/again"; return 1; }
+    wait "$one_pid" || return 1
+    is "$(ls -A "$run")" "$(ls -A "$work/one-kill")" || return 1
+    for f in "$work/one-kill"/*; do cmp "$f" "$run/${f##*/}" || return 1; done
 }
-check "morvane-par killed (SIGKILL), started again: one run's bytes" driver_killed
+check "SIGKILL to morvane-par's process group mid-window: no task 2 s later; the same command at once: one run's bytes" driver_killed
 
 # SIGKILL of one task mid-window: parallel stops the others, morvane-par
 # fails; the same command again goes on from every checkpoint.
