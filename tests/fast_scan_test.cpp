@@ -22,20 +22,7 @@
 namespace morvane {
 namespace {
 
-// CTest runs the engine's tests once for each copy of its loops, named in
-// MORVANE_ENGINE; in a copy that this build or processor cannot run, they are
-// skipped, by name, rather than run silently in another copy.
-class Engine : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const char* asked = std::getenv("MORVANE_ENGINE");
-        if (!asked || !*asked) return;
-        for (EngineCopy copy : engine_copies)
-            if (std::string(asked) == engine_copy_name(copy) && engine_copy_runs(copy)) return;
-        GTEST_SKIP() << "the " << asked << " copy of the scan: not in this build, or not run by "
-                     << "this processor";
-    }
-};
+class Engine : public testing::EngineCopyTest {};
 
 using testing::MemoryRecords;
 using testing::plain_reference;

@@ -1,0 +1,175 @@
+// Sets of any primes and any power: C(x) against published counts of the
+// squarefree and cubefree numbers, against the detector's walk and against a
+// plain Moebius sum; the fast scan against the plain walk for many sets, from
+// 1 and far out (SetEngine.*, run in each copy of the loops); decisions driven
+// through the enclosure's refinement against the ordinary ones.
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/fast_scan.hpp"
+#include "engine/plain_scan.hpp"
+#include "engine/q_count.hpp"
+#include "memory_records.hpp"
+#include "profiles/exact_density.hpp"
+
+namespace morvane {
+namespace {
+
+constexpr std::uint64_t every = PrimeSet::every_prime;
+
+std::string shown(const PrimeSet& set) {
+    return (set.all() ? std::string("all") : std::to_string(set.bound)) + " k=" + std::to_string(set.k);
+}
+
+// The squarefree (OEIS A071172) and cubefree (A160112) numbers up to 10^e,
+// e = 0..18.
+TEST(SetCount, PublishedCountsOfSquarefreeAndCubefreeNumbers) {
+    const std::uint64_t squarefree[] = {
+        1, 7, 61, 608, 6083, 60794, 607926, 6079291, 60792694, 607927124, 6079270942,
+        60792710280, 607927102274, 6079271018294, 60792710185947, 607927101854103,
+        6079271018540405, 60792710185403794, 607927101854022750ull};
+    const std::uint64_t cubefree[] = {
+        1, 9, 85, 833, 8319, 83190, 831910, 8319081, 83190727, 831907372, 8319073719,
+        83190737244, 831907372522, 8319073725828, 83190737258105, 831907372580692,
+        8319073725807178, 83190737258070643, 831907372580707771ull};
+    std::uint64_t x = 1;
+    for (int e = 0; e <= 18; ++e, x *= 10) {
+        EXPECT_EQ(x - count_q_numbers(x, PrimeSet{every, 2}), squarefree[e]) << "10^" << e;
+        EXPECT_EQ(x - count_q_numbers(x, PrimeSet{every, 3}), cubefree[e]) << "10^" << e;
+    }
+}
+
+// Below 101^2 = 10201 the squares of primes above 97 divide nothing: p = 97 and
+// every prime count the same Q-numbers, and part at 10201.
+TEST(SetCount, NinetySevenAndEveryPrimeAgreeBelow10201) {
+    for (std::uint64_t x = 0; x < 10201; ++x)
+        ASSERT_EQ(count_q_numbers(x, PrimeSet{97, 2}), count_q_numbers(x, PrimeSet{every, 2})) << x;
+    EXPECT_EQ(count_q_numbers(10201, PrimeSet{97, 2}) + 1, count_q_numbers(10201, PrimeSet{every, 2}));
+}
+
+// C(x) at every x up to 3 * 10^5 against the walk, and far out the term by
+// term sum against the sieve's (p up to 1024 takes the first).
+TEST(SetCount, AgreesWithTheWalkAndAcrossMethods) {
+    const PrimeSet sets[] = {{98, 2}, {101, 2}, {1000, 2}, {4096, 2}, {every, 2}, {2, 3},
+                             {97, 3}, {every, 3}, {every, 4}, {13, 7}, {every, 7}, {3, 63}};
+    for (const PrimeSet& set : sets) {
+        QNumberDetector<ExactProfile> detector(set, 1, 300000);
+        std::uint64_t walked = 0;
+        for (std::uint64_t x = 1; x <= 300000; ++x) {
+            walked += detector.classify(x);
+            if (x % 997 == 0 || x < 3000) {
+                ASSERT_EQ(count_q_numbers(x, set), walked) << shown(set) << " x=" << x;
+            }
+        }
+    }
+    std::mt19937_64 random(3);
+    for (const std::uint64_t p : {2ull, 13ull, 97ull, 1000ull}) {
+        for (int i = 0; i < 20; ++i) {
+            const std::uint64_t x = random() >> (20 + random() % 40);  // D below 2^22
+            const PrimeSet set{p, 2 + i % 3};
+            EXPECT_EQ(count_q_numbers(x, set), x - free_count_sieved(x, set)) << shown(set) << " x=" << x;
+        }
+    }
+}
+
+// Every prime, k = 2, far enough out that the d beyond 2^24 go by the Mertens
+// function: against the whole sum of mu(d) floor(x / d^2), mu from a sieve of
+// its own here.
+TEST(SetCount, MertensGroupingAgreesWithTheWholeSum) {
+    const std::uint64_t xs[] = {1000000000000000ull, 1000000000000000ull + 12345, 3000000000000000ull};
+    const std::uint64_t D = integer_root(xs[2], 2);
+    std::vector<signed char> mu(D + 1, 1);
+    std::vector<bool> composite(D + 1, false);
+    for (std::uint64_t q = 2; q <= D; ++q) {
+        if (composite[q]) continue;
+        for (std::uint64_t m = q; m <= D; m += q) {
+            if (m > q) composite[m] = true;
+            mu[m] = static_cast<signed char>(-mu[m]);
+        }
+        if (q <= D / q)
+            for (std::uint64_t m = q * q; m <= D; m += q * q) mu[m] = 0;
+    }
+    for (const std::uint64_t x : xs) {
+        std::int64_t free = 0;
+        for (std::uint64_t d = 1; d * d <= x; ++d) free += mu[d] * static_cast<std::int64_t>(x / (d * d));
+        EXPECT_EQ(count_q_numbers(x, PrimeSet{every, 2}), x - static_cast<std::uint64_t>(free)) << x;
+    }
+}
+
+class SetEngine : public testing::EngineCopyTest {};
+
+// The fast scan writes the plain walk's files for sets of every kind: more
+// primes than 97, every prime, powers from 2 to 63, from 1 and in windows far
+// out (as far as the walk's primes below 2^16 reach: 2^32 for squares of
+// every prime, 2^64 for p = 1000 or powers from 4).
+TEST_F(SetEngine, SameRecordFilesAsThePlainScan) {
+    struct Case {
+        PrimeSet set;
+        std::uint64_t nmin, N;
+    };
+    const std::uint64_t top = ~0ull;
+    const Case cases[] = {
+        {{98, 2}, 1, 200000},
+        {{101, 2}, 1, 300000},
+        {{1000, 2}, 1, 400000},
+        {{1000, 2}, 1000000000000000000ull, 1000000000000000000ull + 200000},
+        {{1000, 2}, top - 150000, top},
+        {{every, 2}, 1, 500000},
+        {{every, 2}, 4000000000ull, 4000030000ull},
+        {{every, 2}, (1ull << 32) - 30000, (1ull << 32) - 1},
+        {{2, 3}, 1, 100000},
+        {{97, 3}, 5, 200000},
+        {{every, 3}, 1, 300000},
+        {{every, 3}, 1000000000000ull, 1000000100000ull},
+        {{every, 3}, 100000000000000ull, 100000000030000ull},
+        {{every, 4}, 1, 200000},
+        {{every, 4}, 1000000000000000000ull, 1000000000000030000ull},
+        {{every, 4}, top - 30000, top},
+        {{13, 7}, 1, 100000},
+        {{every, 7}, 1, 100000},
+        {{every, 7}, 1000000000000000ull, 1000000000100000ull},
+        {{2, 13}, 1, 40000},
+        {{5, 63}, 1, 3000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(shown(c.set) + " nmin=" + std::to_string(c.nmin) + " N=" + std::to_string(c.N));
+        const auto plain = testing::records_in_memory<ExactProfile>(c.N, [&](auto& state, auto& files) {
+            QNumberDetector<ExactProfile> detector(c.set, c.nmin, c.N);
+            state.count = count_q_numbers(c.nmin - 1, c.set);
+            return plain_window(detector, c.nmin, c.N, state, files);
+        });
+        const auto fast = testing::records_in_memory<ExactProfile>(c.N, [&](auto& state, auto& files) {
+            return fast_scan(c.set, c.N, c.nmin, state, files);
+        });
+        ASSERT_TRUE(plain.written && fast.written);
+        EXPECT_EQ(fast.q, plain.q);
+        EXPECT_EQ(fast.f, plain.f);
+        EXPECT_EQ(fast.count, plain.count);
+    }
+}
+
+// Every comparison, threshold and rounding of a scan of every prime decided
+// from a first precision of 2 bits, refined: the files of the ordinary scan.
+TEST(SetRefinement, DecisionsRefinedFromTwoBitsWriteTheSameFiles) {
+    for (const PrimeSet set : {PrimeSet{every, 2}, PrimeSet{every, 3}}) {
+        const auto scan = [&] {
+            return testing::records_in_memory<ExactProfile>(200000, [&](auto& state, auto& files) {
+                return fast_scan(set, std::uint64_t{200000}, std::uint64_t{1}, state, files);
+            });
+        };
+        const auto ordinary = scan();
+        DeltaEnclosure::set_first_precision_for_tests(2);
+        const auto refined = scan();
+        DeltaEnclosure::set_first_precision_for_tests(0);
+        EXPECT_EQ(refined.q, ordinary.q) << shown(set);
+        EXPECT_EQ(refined.f, ordinary.f) << shown(set);
+        EXPECT_GT(ordinary.q.size(), 100u);
+    }
+}
+
+}  // namespace
+}  // namespace morvane
