@@ -20,9 +20,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "run/command_line.hpp"
+#include "run/set_command_line.hpp"
 #include "run/decimal.hpp"
 #include "profiles/exact_density.hpp"
 #include "profiles/profile.hpp"
@@ -126,6 +128,41 @@ Expected expected_run(const std::vector<std::string>& args) {
                    ".txt could not be created for writing. Aborting program."};
 }
 
+// morvane-x's: an optional "-k K" or "-kK" first (K digits only, 2 to 63),
+// then p as strtoll reads it, from 2 to 4294967295, or the word "all"; the p
+// text of the file names carries the power when it is not 2.
+Expected expected_set_run(const std::vector<std::string>& args) {
+    std::size_t first = 0;
+    int k = 2;
+    if (!args.empty() && args[0].compare(0, 2, "-k") == 0) {
+        const bool joined = args[0].size() > 2;
+        const std::string text = joined ? args[0].substr(2) : args.size() > 1 ? args[1] : "";
+        first = joined ? 1 : 2;
+        if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+            return {1, "Error: value of k is not a number\n"};
+        const std::string digits = text.substr(std::min(text.find_first_not_of('0'), text.size() - 1));
+        if (digits.size() > 2 || std::stoi(digits) < 2 || std::stoi(digits) > 63)
+            return {1, "Error: value of k out of range\n"};
+        k = std::stoi(digits);
+    }
+    if (first >= args.size()) return {0, std::string(morvane::usage_text) + "\n"};
+    const std::string& p_arg = args[first];
+    const long long p = std::strtoll(p_arg.c_str(), nullptr, 10);
+    if (p_arg != "all" && (p < 2 || p > 4294967295LL)) return {1, "Error: value of p out of range\n"};
+    auto count = [](const std::string& t) {
+        return static_cast<std::uint64_t>(std::strtoll(t.c_str(), nullptr, 10));
+    };
+    const std::uint64_t N = args.size() > first + 1 ? count(args[first + 1]) : 900;
+    const std::uint64_t nmin = args.size() > first + 2 ? count(args[first + 2]) : 1;
+    if (N < 2) return {1, "Error: value of N too small\n"};
+    if (N < nmin) return {1, "Error: The value specified for n1 is larger than N\n"};
+    std::string p_text =
+        p_arg == "all" ? p_arg : p_arg.substr(0, p_arg.find_first_not_of("0123456789"));
+    if (k != 2) p_text += "k" + std::to_string(k);
+    return {1, "The file maxdevQ_" + p_text + "-" + std::to_string(nmin) +
+                   ".txt could not be created for writing. Aborting program."};
+}
+
 template <class Profile>
 void check_command_line(const std::vector<std::string>& args, CapturedStdout& capture) {
     // Each argument in storage of its own, as the program receives it.
@@ -140,16 +177,22 @@ void check_command_line(const std::vector<std::string>& args, CapturedStdout& ca
     for (auto& s : storage) argv.push_back(s.data());
     argv.push_back(nullptr);
     int status = -1;
+    constexpr bool any_set = std::is_same_v<Profile, morvane::ExactProfile>;
     const std::string out = capture(
-        [&] { return morvane::run_command_line<Profile>(int(argv.size() - 1), argv.data()); },
+        [&] {
+            if constexpr (any_set)
+                return morvane::run_set_command_line(int(argv.size() - 1), argv.data());
+            else
+                return morvane::run_command_line<Profile>(int(argv.size() - 1), argv.data());
+        },
         status);
-    const Expected want = expected_run<Profile>(args);
+    const Expected want = any_set ? expected_set_run(args) : expected_run<Profile>(args);
     std::string shown;
     for (const auto& a : args) shown += "[" + a + "]";
     if (status != want.status) fail("command line status", shown);
     if (out != want.out) fail("command line output", shown);
     // The first argument is cut in place once p has been read from it.
-    if (!args.empty()) {
+    if (!args.empty() && !any_set) {
         const std::size_t digits = std::strspn(args[0].c_str(), "0123456789");
         if (std::strlen(storage[0].data()) != digits ||
             std::memcmp(storage[0].data(), args[0].data(), digits) != 0)

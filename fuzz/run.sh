@@ -18,11 +18,13 @@ mkdir -p "$out"
 # As in every build: no contraction into fused multiply-add, no fast-math.
 flags=(-std=c++20 -O1 -g -ffp-contract=off -fno-fast-math -Wall -Wextra
        -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I core -I tests)
-clang++ "${flags[@]}" fuzz/arguments_fuzz.cpp -o "$out/arguments_fuzz"
+# morvane-x's profile links MPFR, GMP and libprimesieve.
+libs=(-lmpfr -lgmp -lprimesieve)
+clang++ "${flags[@]}" fuzz/arguments_fuzz.cpp -o "$out/arguments_fuzz" "${libs[@]}"
 # The engine's inputs are a few integers: tracing comparisons costs about
 # three quarters of its speed and finds nothing that random values do not.
-clang++ "${flags[@]}" -fno-sanitize-coverage=trace-cmp fuzz/engine_fuzz.cpp -o "$out/engine_fuzz"
-clang++ "${flags[@]}" fuzz/check_fuzz.cpp -o "$out/check_fuzz"
+clang++ "${flags[@]}" -fno-sanitize-coverage=trace-cmp fuzz/engine_fuzz.cpp -o "$out/engine_fuzz" "${libs[@]}"
+clang++ "${flags[@]}" fuzz/check_fuzz.cpp -o "$out/check_fuzz" "${libs[@]}"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

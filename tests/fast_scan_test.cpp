@@ -17,6 +17,7 @@
 #include "engine/q_count.hpp"
 #include "engine/q_sieve.hpp"
 #include "run/record_files.hpp"
+#include "engine_copy_test.hpp"
 #include "memory_records.hpp"
 
 namespace morvane {

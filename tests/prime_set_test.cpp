@@ -13,6 +13,7 @@
 #include "engine/fast_scan.hpp"
 #include "engine/plain_scan.hpp"
 #include "engine/q_count.hpp"
+#include "engine_copy_test.hpp"
 #include "memory_records.hpp"
 #include "profiles/exact_density.hpp"
 

@@ -3,8 +3,8 @@
 //
 //     x - C(x) = sum over d of mu(d) * floor(x / d^k),
 //
-// where only d with d^k <= x contribute (the others give floor 0). A set of a
-// few hundred primes takes the sum term by term, a product at a time; a larger
+// where only d with d^k <= x contribute (the others give floor 0). A set of
+// primes below 2^16 takes the sum term by term, a product at a time; a larger
 // one, every prime above all, sums mu over every d by a sieve
 // (mobius_count.hpp). Even near 2^64 that starts a window far out in
 // milliseconds instead of a walk over every n below it.
@@ -40,16 +40,22 @@ inline std::uint64_t q_sum(std::uint64_t x, const std::uint64_t* powers, int cou
     return sum;
 }
 
-// Up to this many primes the sum goes term by term: at p = 1000 and x = 10^18
-// that is some 10^7 products, against a sieve over 10^9 numbers.
-inline constexpr std::uint64_t term_by_term_primes = 1024;
+// Term by term the sum has a term for each squarefree d <= x^(1/k) whose
+// primes are all at most p, the sieve one for each d <= x^(1/k): never fewer.
+// So a finite set goes term by term while its primes are below 2^16 (at
+// p = 1000 and x = 10^18 that is some 10^7 products, against a sieve over
+// 10^9 numbers); every prime, beyond the first 1024, by the sieve and the
+// Mertens function.
+inline bool term_by_term(const PrimeSet& set, std::uint64_t largest) {
+    return set.all() ? largest <= 1024 : largest < (std::uint64_t{1} << 16);
+}
 
 }  // namespace detail
 
 // The number of Q-numbers in [1, x] for the set.
 inline std::uint64_t count_q_numbers(std::uint64_t x, const PrimeSet& set) {
     const std::uint64_t largest = largest_needed_prime(set, x);
-    if (largest > detail::term_by_term_primes) return x - free_count_sieved(x, set);
+    if (!detail::term_by_term(set, largest)) return x - free_count_sieved(x, set);
     std::vector<std::uint64_t> powers;
     for (std::uint64_t q = 2; q <= largest; ++q)
         if (is_small_prime(q)) powers.push_back(prime_power(q, set.k));

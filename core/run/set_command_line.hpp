@@ -10,6 +10,7 @@
 #include <string>
 
 #include "profiles/delta_enclosure.hpp"
+#include "profiles/exact_density.hpp"
 #include "run/command_line.hpp"
 
 namespace morvane {

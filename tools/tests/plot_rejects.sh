@@ -77,13 +77,17 @@ rejects 1 "the picture would overwrite a record file" "$Q" "$F" maxdevQ_2-1.txt
 rejects 1 "no such directory" "$Q" "$F" missing/picture.png
 mkdir folder.png
 rejects 1 "folder.png: a directory, not a picture file" "$Q" "$F" folder.png
-cp "$Q" maxdevQ_98-1.txt
-cp "$F" maxdevF_98-1.txt
-rejects 1 "gives no p from 2 to 97" maxdevQ_98-1.txt maxdevF_98-1.txt picture.png
+# 2^32 + 98: beyond morvane-x's p, and 98 in morvane's 32 bits.
+cp "$Q" maxdevQ_4294967394-1.txt
+cp "$F" maxdevF_4294967394-1.txt
+rejects 1 "gives no p of a run" maxdevQ_4294967394-1.txt maxdevF_4294967394-1.txt picture.png
+cp "$Q" maxdevQ_1k3-1.txt
+cp "$F" maxdevF_1k3-1.txt
+rejects 1 "gives no p of a run" maxdevQ_1k3-1.txt maxdevF_1k3-1.txt picture.png
 # Beyond the signed 64-bit range p is -1, whatever the low digits.
 cp "$Q" maxdevQ_18446744073709551713-1.txt
 cp "$F" maxdevF_18446744073709551713-1.txt
-rejects 1 "gives no p from 2 to 97" \
+rejects 1 "gives no p of a run" \
     maxdevQ_18446744073709551713-1.txt maxdevF_18446744073709551713-1.txt picture.png
 
 # Files that are not record files.
