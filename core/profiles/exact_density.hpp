@@ -109,7 +109,7 @@ public:
     using Real = ExactExcess;
     // The excess's text, "%.12f" of the exact value, NUL-terminated: a sign,
     // up to 21 digits, the point and 12 decimals.
-    using Printed = std::array<char, 48>;
+    using Printed = std::array<char, 64>;
 
     // delta * 2^96 rounded down: over n < 2^64 that misses delta * n by less
     // than 2^-32, one unit (see fixed).
