@@ -276,6 +276,9 @@ inline void DeltaEnclosure::enclose(mpfr_ptr lo, mpfr_ptr hi) const {
         exact::Mpfr z_lo(precision), z_hi(precision);
         mpfr_zeta_ui(z_lo.get(), static_cast<unsigned long>(set_.k), MPFR_RNDD);
         mpfr_zeta_ui(z_hi.get(), static_cast<unsigned long>(set_.k), MPFR_RNDU);
+        // zeta keeps what it computed in MPFR's caches (this thread's): nothing
+        // is needed again, and nothing should outlive the enclosure.
+        mpfr_free_cache();
         // 1/zeta in [1/z_hi, 1/z_lo]; delta = 1 - 1/zeta.
         mpfr_ui_div(z_lo.get(), 1, z_lo.get(), MPFR_RNDU);
         mpfr_ui_div(z_hi.get(), 1, z_hi.get(), MPFR_RNDD);
