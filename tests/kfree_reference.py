@@ -21,6 +21,8 @@ from fractions import Fraction
 
 import mpmath
 
+from exact_reference import argument
+
 TOP = 2**64 - 1
 
 
@@ -176,12 +178,6 @@ def cases():
     for start, sets in far:
         for p, k in sets:
             yield p, k, min(start + 1500, TOP), start
-
-
-def argument(value):
-    """The text the programs read as this 64-bit count: strtoll saturates at
-    2^63 - 1, so counts above it are given as negative numbers."""
-    return str(value - 2**64 if value >= 2**63 else value)
 
 
 def main():

@@ -66,7 +66,7 @@ public:
     // morvane's and morvane-l's sets: the squares of the primes up to p.
     FastScan(std::int32_t p, std::uint64_t last,
              std::int64_t x_reach = std::int64_t{1} << (20 + unit_bits))
-        : FastScan(PrimeSet{static_cast<std::uint32_t>(p), 2}, last, x_reach) {}
+        : FastScan(squares_set(p), last, x_reach) {}
 
     // Scans n = first..last (1 <= first <= last, last no more than at
     // construction) with state.count = C(first - 1), in the copy of the loops
@@ -381,7 +381,7 @@ bool fast_scan(const PrimeSet& set, typename Profile::Count N, typename Profile:
 template <class Profile, class Sink>
 bool fast_scan(std::int32_t p, typename Profile::Count N, typename Profile::Count nmin,
                ScanState<Profile>& state, Sink& sink, EngineCopy copy = chosen_engine_copy()) {
-    return fast_scan(PrimeSet{static_cast<std::uint32_t>(p), 2}, N, nmin, state, sink, copy);
+    return fast_scan(squares_set(p), N, nmin, state, sink, copy);
 }
 
 }  // namespace morvane

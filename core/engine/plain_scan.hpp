@@ -47,7 +47,7 @@ bool plain_scan(const PrimeSet& set, typename Profile::Count N, typename Profile
 template <class Profile, class Sink>
 bool plain_scan(std::int32_t p, typename Profile::Count N, typename Profile::Count nmin,
                 ScanState<Profile>& state, Sink& sink) {
-    return plain_scan(PrimeSet{static_cast<std::uint32_t>(p), 2}, N, nmin, state, sink);
+    return plain_scan(squares_set(p), N, nmin, state, sink);
 }
 
 }  // namespace morvane

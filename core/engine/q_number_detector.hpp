@@ -37,7 +37,7 @@ public:
     }
     // morvane's and morvane-l's sets: the squares of the primes up to p.
     explicit QNumberDetector(std::int32_t p, Count first = 1)
-        : QNumberDetector(PrimeSet{static_cast<std::uint32_t>(p), 2}, first, ~Count{0}) {}
+        : QNumberDetector(squares_set(p), first, ~Count{0}) {}
 
     // Every power is visited: an n divisible by several moves each of them on.
     // An entry can wrap round only after its last match below the end of the

@@ -93,7 +93,7 @@ check "nothing of it is left in the venv's site-packages" \
     test -z "$(find "$site" -maxdepth 1 -iname 'morvane*' -print -quit)"
 check "the venv's python finds no morvane of its own" "$venv_python" -c "
 import importlib.util, sys
-spec = importlib.util.find_spec('morvane')
-sys.exit(spec is not None and spec.origin.startswith('$scratch/'))"
+found = importlib.util.find_spec('morvane')
+sys.exit(found is not None and found.origin.startswith('$scratch/'))"
 
 tally
