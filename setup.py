@@ -28,7 +28,8 @@ CORE_SOURCES = ["python/morvane_core.cpp"]
 CORE_INCLUDE_DIRS = ["core"]  # Boost's, GMP's, MPFR's and primesieve's in the compiler's own path
 # The exact profile: MPFR's enclosures, GMP's integers, libprimesieve's primes.
 CORE_LIBRARIES = ["mpfr", "gmp", "primesieve"]
-CORE_DEFINES = []
+# morvane-x always; morvane-l where long double is the x87 format (BuildCore).
+CORE_DEFINES = [("MORVANE_WITH_EXACT", None)]
 # As in CMakeLists.txt: the excesses are part of the output, so every product
 # and difference rounds on its own (no fused multiply-add, nothing of fast-math).
 CORE_COMPILE_ARGS = ["-O3", "-ffp-contract=off", "-fno-fast-math", "-Wall", "-Wextra", "-pthread"]
@@ -57,7 +58,7 @@ class BuildCore(build_ext):
         if self.compiles("#include <limits>\n"
                          "static_assert(std::numeric_limits<long double>::digits == 64);\n"):
             for extension in self.extensions:
-                extension.define_macros.append(("MORVANE_PYTHON_EXTENDED", None))
+                extension.define_macros.append(("MORVANE_WITH_EXTENDED", None))
         super().build_extensions()
 
     def compiles(self, code):

@@ -5,24 +5,23 @@
 #include <cstdio>
 #include <string>
 
+#include "profiles/by_name.hpp"
 #include "windows/record_check.hpp"
-#ifdef MORVANE_CHECK_EXACT
-#include "profiles/exact_density.hpp"
-#endif
 
 namespace {
 
 constexpr const char usage[] =
-    "Usage: morvane-check [-p P] PROGRAM FILE...\n"
+    "Usage: morvane-check [-p P] PROGRAM [-k K] FILE...\n"
     "\n"
     "Checks record files of PROGRAM (morvane, morvane-l or morvane-x), Q and F\n"
     "files alike, each on its own and without scanning again: every line as\n"
-    "PROGRAM prints it, every count against C(n) counted afresh by inclusion and\n"
-    "exclusion, every excess as PROGRAM computes it, the records rising from\n"
+    "PROGRAM prints it, every count against C(n) counted afresh for the set and\n"
+    "power of the names, every excess as PROGRAM computes it, the records rising from\n"
     "their thresholds, and the summary count. Prints nothing when all is well;\n"
     "one line for each bad file otherwise.\n"
     "  -p P   p as PROGRAM reads its first argument; needed when the p text in\n"
     "         the names is empty (a first argument such as +7)\n"
+    "  -k K   morvane-x: the power, as the names give it when it is not 2\n"
     "\n"
     "Exit status: 0 all good, 1 a bad file (the message names it and its line),\n"
     "2 wrong usage.\n";
@@ -30,20 +29,6 @@ constexpr const char usage[] =
 int misuse(const std::string& what) {
     std::fprintf(stderr, "morvane-check: %s\n%s", what.c_str(), usage);
     return 2;
-}
-
-// Calls body with a value of the profile of the program so named; false when
-// there is none.
-template <class Body>
-bool with_profile(const std::string& program, Body&& body) {
-    if (program == "morvane") return body(morvane::NarrowProfile{}), true;
-#ifdef MORVANE_CHECK_EXTENDED
-    if (program == "morvane-l") return body(morvane::ExtendedProfile{}), true;
-#endif
-#ifdef MORVANE_CHECK_EXACT
-    if (program == "morvane-x") return body(morvane::ExactProfile{}), true;
-#endif
-    return false;
 }
 
 }  // namespace
@@ -69,12 +54,15 @@ int main(int argc, char** argv) {
     if (i >= argc) return misuse("no PROGRAM");
     const std::string program = argv[i++];
     if (!program.empty() && program[0] == '-') return misuse("unknown option " + program);
+    int k = 0;
+    if (program == "morvane-x")
+        if (const char* error = morvane::read_power_option(argc, argv, i, k)) return misuse(error);
     if (i >= argc) return misuse("no FILE");
     int status = 0;
-    const bool known = with_profile(program, [&](auto profile) {
+    const bool known = morvane::with_profile(program, [&](auto profile) {
         for (; i < argc; ++i) {
             try {
-                morvane::check_record_file<decltype(profile)>(program, p_argument, argv[i]);
+                morvane::check_record_file<decltype(profile)>(program, {p_argument, k}, argv[i]);
             } catch (const morvane::MergeRefusal& refusal) {
                 std::fprintf(stderr, "morvane-check: %s\n", refusal.what());
                 status = 1;

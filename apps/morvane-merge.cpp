@@ -12,20 +12,17 @@
 #include <string>
 #include <vector>
 
-#include "run/command_line.hpp"
+#include "profiles/by_name.hpp"
 #include "windows/record_merge.hpp"
 #include "windows/run_plan.hpp"
 #include "windows/run_status.hpp"
 #include "windows/window_plan.hpp"
 #include "windows/window_task.hpp"
-#ifdef MORVANE_MERGE_EXACT
-#include "profiles/exact_density.hpp"
-#endif
 
 namespace {
 
 constexpr const char usage[] =
-    "Usage: morvane-merge [-p P] PROGRAM FILE...\n"
+    "Usage: morvane-merge [-p P] PROGRAM [-k K] FILE...\n"
     "       morvane-merge --plan [--head] [--shifted] JOBS WINDOWS TASKS PROGRAM p [N [nmin]]\n"
     "       morvane-merge --task WORK TASK\n"
     "       morvane-merge --finish WORK\n"
@@ -36,6 +33,7 @@ constexpr const char usage[] =
     "the run over the whole range writes, in the current folder.\n"
     "  -p P      p as PROGRAM reads its first argument; needed when the p text in\n"
     "            the names is empty (a first argument such as +7)\n"
+    "  -k K      morvane-x: the power, as the names give it when it is not 2\n"
     "The window runs of morvane-par, whose work folder WORK holds their plan:\n"
     "  --plan    prints the run PROGRAM's arguments ask for, its windows and tasks\n"
     "            (WINDOWS 0: the default for JOBS jobs; TASKS 0: four per job),\n"
@@ -55,37 +53,24 @@ int misuse(const std::string& what) {
     return 2;
 }
 
-// Calls body with a value of the profile of the program so named; false when
-// there is none.
-template <class Body>
-bool with_profile(const std::string& program, Body&& body) {
-    if (program == "morvane") return body(morvane::NarrowProfile{}), true;
-#ifdef MORVANE_MERGE_EXTENDED
-    if (program == "morvane-l") return body(morvane::ExtendedProfile{}), true;
-#endif
-#ifdef MORVANE_MERGE_EXACT
-    if (program == "morvane-x") return body(morvane::ExactProfile{}), true;
-#endif
-    return false;
-}
-
 // The run and its plan (run_plan.hpp), or the program's message for refused
 // arguments and status 1.
 template <class Profile>
 int plan(const std::string& program, std::uint64_t jobs, std::uint64_t windows, std::uint64_t tasks,
          bool head, bool shifted, int argc, char** argv) {
-    const auto run = morvane::read_arguments<Profile>(argc, argv);
-    if (const char* error = morvane::argument_error(run)) {
+    morvane::RunParameters<Profile> run;
+    if (const char* error = morvane::read_program_arguments(argc, argv, run)) {
+        if (error == morvane::no_p_given) return misuse("--plan needs p");
         std::printf("%s\n", error);  // the program's own message and status
         return 1;
     }
     // Where the excess repeats, the windows end one period after the scan's
     // start, as the program's own scan does.
     const std::uint64_t start = run.nmin > 1 ? run.nmin : 1;
-    const std::uint64_t period = Profile::Density::excess_period(morvane::squares_set(run.p));
+    const std::uint64_t period = Profile::Density::excess_period(run.set);
     const std::uint64_t N = run.N;
     const std::uint64_t last = period != 0 && N - start >= period ? start + period - 1 : N;
-    morvane::RunPlan plan{program, run.p, run.p_text, {}, {}, {}};
+    morvane::RunPlan plan{program, run.set, run.p_text, {}, {}, {}};
     plan.windows = morvane::make_window_plan(N, run.nmin, last, windows, tasks ? tasks : 4 * jobs,
                                              jobs, head ? morvane::head_start_window : 0);
     if (shifted) {
@@ -113,10 +98,11 @@ void finish(const morvane::RunPlan& plan, const std::string& work) {
     std::vector<std::string> paths;
     for (std::uint64_t t = 0; t < w.tasks; ++t)
         for (const char kind : {'Q', 'F'}) paths.push_back(morvane::task_file(work, plan, kind, t));
-    const std::string p = std::to_string(plan.p);
+    const std::string p = morvane::bound_text(plan.set);
     std::optional<Count> through;
     if (w.last != w.N) through = static_cast<Count>(w.N);
-    morvane::merge_record_files<Profile>(plan.program, p.c_str(), paths, ".", through);
+    morvane::merge_record_files<Profile>(plan.program, {p.c_str(), plan.set.k}, paths, ".",
+                                         through);
 }
 
 // Task numbers as Slurm's --array takes them: "0-3,7,9-12".
@@ -149,7 +135,13 @@ int with_plan(const std::string& work, Body&& body) {
     try {
         const morvane::RunPlan plan = morvane::read_run_plan(work + "/plan");
         int status = 0;
-        if (!with_profile(plan.program, [&](auto profile) { status = body(profile, plan); }))
+        const bool known = morvane::with_profile(plan.program, [&](auto profile) {
+            if (!morvane::takes_set<decltype(profile)>(plan.set))
+                throw morvane::MergeRefusal(work + "/plan", "its set is not one " + plan.program +
+                                                                " takes");
+            status = body(profile, plan);
+        });
+        if (!known)
             throw morvane::MergeRefusal(work + "/plan",
                                         "names no program of this build: " + plan.program);
         return status;
@@ -238,7 +230,7 @@ int main(int argc, char** argv) {
         if (tasks == 0 && tasks_text != "0") return misuse("TASKS must be a whole number");
         const std::string program = argv[at + 3];
         int status = 0;
-        if (!with_profile(program, [&](auto profile) {
+        if (!morvane::with_profile(program, [&](auto profile) {
                 status = plan<decltype(profile)>(program, jobs, windows, tasks, head, shifted,
                                                  argc - at - 3, argv + at + 3);
             }))
@@ -262,12 +254,15 @@ int main(int argc, char** argv) {
     if (i >= argc) return misuse("no PROGRAM");
     const std::string program = argv[i++];
     if (!program.empty() && program[0] == '-') return misuse("unknown option " + program);
+    int k = 0;
+    if (program == "morvane-x")
+        if (const char* error = morvane::read_power_option(argc, argv, i, k)) return misuse(error);
     if (i >= argc) return misuse("no FILE");
     const std::vector<std::string> files(argv + i, argv + argc);
     int status = 0;
-    const bool known = with_profile(program, [&](auto profile) {
+    const bool known = morvane::with_profile(program, [&](auto profile) {
         try {
-            morvane::merge_record_files<decltype(profile)>(program, p_argument, files, ".");
+            morvane::merge_record_files<decltype(profile)>(program, {p_argument, k}, files, ".");
         } catch (const morvane::MergeRefusal& refusal) {
             std::fprintf(stderr, "morvane-merge: %s\n", refusal.what());
             status = 1;

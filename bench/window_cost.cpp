@@ -92,11 +92,13 @@ int main(int argc, char** argv) {
     // word, and the check of what it finds (the count afresh at its end).
     for (const std::uint64_t at : {std::uint64_t{1000}, far}) {
         const double count = best_seconds(20, [&] { (void)count_q_numbers(at - 1, 25); });
-        const double afresh = best_seconds(20, [&] { (void)q_count_afresh(at + 63, 25); });
+        const double afresh =
+            best_seconds(20, [&] { (void)q_count_afresh(at + 63, squares_set(p)); });
         const Profile::Density density(25);
         const double window = best_seconds(20, [&] {
-            const auto w = scan_window<Profile>(p, at, at + 63, density.q_start(), 0.0L);
-            if (!window_fault<Profile>(density, 25, w).empty()) std::abort();
+            const auto w =
+                scan_window<Profile>(squares_set(p), at, at + 63, density.q_start(), 0.0L);
+            if (!window_fault<Profile>(density, squares_set(p), w).empty()) std::abort();
         });
         std::printf(
             "window of 64 n at %-20llu %8.1f us (count below %.1f us, count afresh %.1f us)\n",

@@ -30,7 +30,7 @@ std::string folder;
 
 // The accepted file against count_q_numbers.
 void expect_counts(const std::string& bytes, char kind, int p, std::uint64_t nmin) {
-    const int active = morvane::active_square_count<std::uint64_t>(p);
+    const morvane::PrimeSet set = morvane::squares_set(p);
     std::istringstream in(bytes);
     std::uint64_t last = 0;
     for (std::string line; std::getline(in, line);) {
@@ -39,11 +39,11 @@ void expect_counts(const std::string& bytes, char kind, int p, std::uint64_t nmi
         std::string excess;
         fields >> n >> count;
         const bool record = static_cast<bool>(fields >> excess);
-        const std::uint64_t c = morvane::count_q_numbers(n, active);
+        const std::uint64_t c = morvane::count_q_numbers(n, set);
         if (count != (kind == 'Q' ? c : n - c)) fail("a count that is not the engine's", bytes);
         if (!record) return;
         if (n < nmin || n <= last) fail("an n out of order", bytes);
-        if ((c != morvane::count_q_numbers(n - 1, active)) != (kind == 'Q'))
+        if ((c != morvane::count_q_numbers(n - 1, set)) != (kind == 'Q'))
             fail("an n of the other kind", bytes);
         last = n;
     }

@@ -2,14 +2,16 @@
 //
 // One run object per program (numeric profile): the records as the program
 // found them, in its own arithmetic, which give the numpy arrays, the exact
-// values as fractions and, through the program's own RecordFiles, its files
-// byte for byte. The checks of the Python arguments live in morvane/__init__.py;
-// the ones here guard the C++ side only.
+// values (fractions, or decimals where delta is irrational) and, through the
+// program's own RecordFiles, its files byte for byte. The checks of the Python
+// arguments live in morvane/__init__.py; the ones here guard the C++ side only.
+#include <gmp.h>
+#include <mpfr.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -22,12 +24,13 @@
 #include <utility>
 #include <vector>
 
+#include "engine/prime_set.hpp"
 #include "engine/q_count.hpp"
-#include "engine/squares.hpp"
+#include "profiles/by_name.hpp"
+#include "profiles/delta_enclosure.hpp"
 #include "profiles/exact_density.hpp"
-#include "profiles/profile.hpp"
-#include "run/decimal.hpp"
 #include "run/record_files.hpp"
+#include "run/set_arguments.hpp"
 #include "windows/record_file_reader.hpp"
 #include "windows/replacing_file.hpp"
 #include "windows/window_scan.hpp"
@@ -63,17 +66,21 @@ struct ProgramOf<ExactProfile> {
     static constexpr const char* name = "morvane-x";
 };
 
-py::object python_int(const std::string& decimal) {
-    PyObject* value = PyLong_FromString(decimal.c_str(), nullptr, 10);
-    if (!value) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(value);
-}
+// The significant digits of the decimal values: those of density("all").
+constexpr int decimal_digits = 50;
 
-// fractions.Fraction, kept for the module's life and never destroyed after
-// the interpreter is gone.
+// A Python type of the standard library, kept for the module's life and never
+// destroyed after the interpreter is gone.
+const py::object& library_type(const char* module, const char* name) {
+    return *new py::object(py::module_::import(module).attr(name));
+}
 const py::object& fraction_type() {
-    static const auto* type = new py::object(py::module_::import("fractions").attr("Fraction"));
-    return *type;
+    static const py::object& type = library_type("fractions", "Fraction");
+    return type;
+}
+const py::object& decimal_type() {
+    static const py::object& type = library_type("decimal", "Decimal");
+    return type;
 }
 
 py::object fraction(py::object numerator, py::object denominator) {
@@ -86,25 +93,149 @@ py::object power_of_two(int k) {
     return py::reinterpret_steal<py::object>(value);
 }
 
-// The excess as a binary64 value, as the program hands it to printf (morvane,
-// morvane-l) or as the exact value rounded to nearest (morvane-x: Python's
-// division of integers rounds correctly), and its exact value as a Fraction.
-double nearest_double(double e) { return e; }
-double nearest_double(long double e) { return static_cast<double>(e); }
-// delta of a finite set as a Fraction.
+// A GMP integer as a Python int, through its bytes: linear in its length,
+// where a decimal text would be quadratic (and refused by Python beyond 4300
+// digits).
+py::object python_int(const exact::BigInt& v) {
+    const mpz_srcptr z = v.backend().data();
+    std::string bytes((mpz_sizeinbase(z, 2) + 7) / 8, '\0');
+    std::size_t written = 0;
+    mpz_export(bytes.data(), &written, 1, 1, 1, 0, z);  // |v|, most significant byte first
+    bytes.resize(written);
+    const auto int_type =
+        py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyLong_Type));
+    py::object value = int_type.attr("from_bytes")(py::bytes(bytes), "big");
+    return mpz_sgn(z) < 0 ? -value : value;
+}
+
+// The set's delta as a Fraction, for a finite set whose fraction the engine
+// holds.
 py::object delta_fraction(const DeltaEnclosure& delta) {
     const auto& f = delta.fraction();
     if (!f) throw std::invalid_argument("delta of this set is not held as a fraction");
-    return fraction(python_int(f->first.str()), python_int(f->second.str()));
-}
-py::object exact_value(const ExactDensity::Real& x);
-double nearest_double(const ExactDensity::Real& x) {
-    // Fraction's float() divides integers, which Python rounds correctly.
-    return exact_value(x).cast<double>();
+    return fraction(python_int(f->first), python_int(f->second));
 }
 
-py::object exact_value(double e) { return fraction_type()(py::float_(e)); }
-py::object exact_value(long double e) {
+// Values decided from enclosures: the binary64 value or the 50 significant
+// digits nearest to a real number are known once both ends of an enclosure of
+// it round to the same one, since rounding to nearest is monotone. The
+// enclosures narrow with the precision, from the engine's first up to its
+// limit.
+namespace decided {
+
+using exact::Mpfr;
+
+// A GMP integer as an MPFR number, exactly.
+void set_exact(Mpfr& to, const exact::BigInt& v) {
+    const auto bits = static_cast<mpfr_prec_t>(mpz_sizeinbase(v.backend().data(), 2));
+    mpfr_set_prec(to.get(), std::max<mpfr_prec_t>(bits, MPFR_PREC_MIN));
+    mpfr_set_z(to.get(), v.backend().data(), MPFR_RNDN);
+}
+
+// numerator / denominator in [lo, hi] at the precision of lo and hi.
+void enclose_quotient(const exact::BigInt& numerator, const exact::BigInt& denominator, mpfr_ptr lo,
+                      mpfr_ptr hi) {
+    Mpfr a(MPFR_PREC_MIN), d(MPFR_PREC_MIN);
+    set_exact(a, numerator);
+    set_exact(d, denominator);
+    mpfr_div(lo, a.get(), d.get(), MPFR_RNDD);
+    mpfr_div(hi, a.get(), d.get(), MPFR_RNDU);
+}
+
+// delta in [lo, hi]: from A / D where the engine holds it, else from the
+// engine's own enclosure (every prime: 1 - 1/zeta(k); a finite set too large
+// for its fraction: the product).
+void enclose_delta(const DeltaEnclosure& delta, mpfr_ptr lo, mpfr_ptr hi) {
+    if (const auto& f = delta.fraction())
+        enclose_quotient(f->first, f->second, lo, hi);
+    else
+        delta.enclose_at(lo, hi);
+}
+
+// The excess a - delta * b of a record (a = C(n), b = n, both negated for an
+// F record) in [lo, hi]. With delta = A / D it is (a D - A b) / D, enclosed
+// as tightly as the precision allows and exactly where it fits; else from
+// delta's enclosure, each operation rounded outwards.
+void enclose_excess(const ExactExcess& x, mpfr_ptr lo, mpfr_ptr hi) {
+    const ExactExcess::Form f = x.form();
+    if (const auto& fraction = x.delta->fraction()) {
+        const auto& [A, D] = *fraction;
+        enclose_quotient(exact::big(f.a) * D - A * exact::big(f.b), D, lo, hi);
+        return;
+    }
+    const mpfr_prec_t precision = mpfr_get_prec(lo);
+    Mpfr d_lo(precision), d_hi(precision), a(128), b(128);
+    enclose_delta(*x.delta, d_lo.get(), d_hi.get());
+    mpfr_set_z(a.get(), exact::big(f.a).backend().data(), MPFR_RNDN);  // exact: below 2^128
+    mpfr_set_z(b.get(), exact::big(f.b).backend().data(), MPFR_RNDN);
+    // For b >= 0, a - delta b lies in [a - hi b, a - lo b]; for b < 0 in
+    // [a - lo b, a - hi b].
+    mpfr_mul(lo, f.b >= 0 ? d_hi.get() : d_lo.get(), b.get(), MPFR_RNDU);
+    mpfr_sub(lo, a.get(), lo, MPFR_RNDD);
+    mpfr_mul(hi, f.b >= 0 ? d_lo.get() : d_hi.get(), b.get(), MPFR_RNDD);
+    mpfr_sub(hi, a.get(), hi, MPFR_RNDU);
+}
+
+// A number rounded to decimal_digits significant digits, as the digits and
+// the exponent e of 0.d1d2... * 10^e.
+struct Digits {
+    std::string digits;  // with a leading "-" when negative
+    mpfr_exp_t exponent = 0;
+    bool operator==(const Digits&) const = default;
+};
+Digits rounded_digits(mpfr_srcptr v) {
+    Digits d;
+    char* text = mpfr_get_str(nullptr, &d.exponent, 10, decimal_digits, v, MPFR_RNDN);
+    if (!text) throw std::bad_alloc();
+    d.digits = text;
+    mpfr_free_str(text);
+    return d;
+}
+double rounded_double(mpfr_srcptr v) { return mpfr_get_d(v, MPFR_RNDN); }
+
+// round(value), once both ends of enclose(lo, hi) give the same.
+template <class Enclose, class Round>
+auto decide(Enclose&& enclose, Round&& round) {
+    for (mpfr_prec_t precision = DeltaEnclosure::first_precision;; precision *= 2) {
+        Mpfr lo(precision), hi(precision);
+        enclose(lo.get(), hi.get());
+        auto low = round(lo.get());
+        if (low == round(hi.get())) return low;
+        if (precision >= DeltaEnclosure::precision_limit)
+            throw UndecidedExcess("not decided to " +
+                                  std::to_string(DeltaEnclosure::precision_limit) + " bits");
+    }
+}
+
+// The decimal.Decimal of decimal_digits significant digits nearest to the
+// enclosed value.
+template <class Enclose>
+py::object nearest_decimal(Enclose&& enclose) {
+    const Digits d = decide(enclose, rounded_digits);
+    const bool negative = d.digits[0] == '-';
+    const std::string digits = d.digits.substr(negative ? 1 : 0);
+    const long exponent = static_cast<long>(d.exponent) - static_cast<long>(digits.size());
+    return decimal_type()(py::str((negative ? "-" : "") + digits + "E" + std::to_string(exponent)));
+}
+
+}  // namespace decided
+
+// The excess as a binary64 value: as the program hands it to printf (morvane,
+// morvane-l), or the exact excess rounded to nearest (morvane-x).
+double nearest_double(double e) { return e; }
+double nearest_double(long double e) { return static_cast<double>(e); }
+double nearest_double(const ExactExcess& x) {
+    if (x.kind != ExactExcess::Kind::value) return 0.0;
+    return decided::decide([&](mpfr_ptr lo, mpfr_ptr hi) { decided::enclose_excess(x, lo, hi); },
+                           decided::rounded_double);
+}
+
+// The excess exactly: the binary number morvane or morvane-l computed, as a
+// Fraction; morvane-x's C(n) - delta * n as a Fraction for a finite set (delta
+// made once per call into `delta`), and for every prime, where delta is
+// irrational, as a Decimal of 50 significant digits.
+py::object exact_value(double e, py::object&) { return fraction_type()(py::float_(e)); }
+py::object exact_value(long double e, py::object&) {
     // e = m * 2^(exponent - 64), m the 64-bit significand as an integer.
     int exponent = 0;
     const long double fraction_part = std::frexp(std::fabs(e), &exponent);
@@ -115,18 +246,41 @@ py::object exact_value(long double e) {
     if (shift >= 0) return fraction(numerator * power_of_two(shift), py::int_(1));
     return fraction(numerator, power_of_two(-shift));
 }
-py::object exact_value(const ExactDensity::Real& x) {
-    if (x.kind != ExactDensity::Real::Kind::value) return fraction(py::int_(0), py::int_(1));
-    const py::object value =
-        fraction(py::int_(x.count), py::int_(1)) - delta_fraction(*x.delta) * py::int_(x.n);
+py::object exact_value(const ExactExcess& x, py::object& delta) {
+    if (x.kind != ExactExcess::Kind::value) return fraction(py::int_(0), py::int_(1));
+    if (x.delta->set().all())
+        return decided::nearest_decimal(
+            [&](mpfr_ptr lo, mpfr_ptr hi) { decided::enclose_excess(x, lo, hi); });
+    if (!delta) delta = delta_fraction(*x.delta);
+    const py::object value = fraction(py::int_(x.count), py::int_(1)) - delta * py::int_(x.n);
     return x.negated ? -value : value;
+}
+
+// p as Python sees it: the bound, or "all".
+py::object python_p(const PrimeSet& set) {
+    if (set.all()) return py::str("all");
+    return py::int_(set.bound);
+}
+
+// The set of the arguments, or invalid_argument: any set morvane-x takes, and
+// of those only the squares of the primes up to p <= 97 for morvane and
+// morvane-l.
+template <class Profile>
+PrimeSet checked_set(std::uint64_t bound, int k) {
+    const PrimeSet set{bound, k};
+    const bool any = (set.all() || (bound >= 2 && bound <= 4294967295)) &&
+                     k >= PrimeSet::min_power && k <= PrimeSet::max_power;
+    if (!any || !takes_set<Profile>(set))
+        throw std::invalid_argument(std::string(ProgramOf<Profile>::name) + " does not take p = " +
+                                    bound_text(set) + " with k = " + std::to_string(k));
+    return set;
 }
 
 // A run's records and what names its files.
 template <class Profile>
 struct RunData {
     using Count = typename Profile::Count;
-    std::int32_t p = 0;
+    PrimeSet set;
     std::uint64_t N = 0, nmin = 0;
     std::string p_text;
     RunRecords<Profile> records;
@@ -144,15 +298,15 @@ struct RunData {
         return array;
     }
 
+    // An F record's value is negated here, exactly: Python would round a
+    // Decimal's negation to its context's 28 digits.
     py::list exact(char kind) const {
         py::list values;
-        for (const auto& r : kind == 'Q' ? records.q : records.f) {
-            py::object e = exact_value(r.e);
-            values.append(kind == 'Q' ? e : -e);
-        }
+        py::object delta;
+        for (const auto& r : kind == 'Q' ? records.q : records.f)
+            values.append(exact_value(kind == 'Q' ? r.e : -r.e, delta));
         return values;
     }
-
     // The two files as the program writes them, made by its own RecordFiles.
     std::pair<std::string, std::string> file_bytes() const {
         char* q_bytes = nullptr;
@@ -209,29 +363,23 @@ struct RunData {
     }
 };
 
+// The run "-k K p N nmin" of the profile's program, in windows of `window` n
+// on `jobs` threads, each in chunks of `chunk` n (0: the defaults), without
+// the GIL. Every tenth of a second the calling thread takes the GIL back and
+// lets Python handle its signals: Ctrl-C raises KeyboardInterrupt, and the
+// threads stop within a chunk.
 template <class Profile>
-void check_run(std::int32_t p, std::uint64_t N, std::uint64_t nmin) {
-    if (p < 2 || p > 97) throw std::invalid_argument("p must be from 2 to 97");
-    if (N < 2 || N > std::numeric_limits<typename Profile::Count>::max())
-        throw std::invalid_argument("N is outside the program's range");
-    if (nmin > N) throw std::invalid_argument("nmin is above N");
-}
-
-// The run "p N nmin" of the profile's program, in windows of `window` n on
-// `jobs` threads, each in chunks of `chunk` n (0: the defaults), without the
-// GIL. Every tenth of a second the calling thread takes the GIL back and lets
-// Python handle its signals: Ctrl-C raises KeyboardInterrupt, and the threads
-// stop within a chunk.
-template <class Profile>
-RunData<Profile> scan(std::int32_t p, std::uint64_t N, std::uint64_t nmin, unsigned jobs,
+RunData<Profile> scan(const PrimeSet& set, std::uint64_t N, std::uint64_t nmin, unsigned jobs,
                       std::uint64_t window, std::uint64_t chunk) {
     using Count = typename Profile::Count;
-    check_run<Profile>(p, N, nmin);
+    if (N < 2 || N > std::numeric_limits<Count>::max())
+        throw std::invalid_argument("N is outside the program's range");
+    if (nmin > N) throw std::invalid_argument("nmin is above N");
     if (jobs < 1) throw std::invalid_argument("jobs must be at least 1");
     std::optional<RunRecords<Profile>> records;
     {
         py::gil_scoped_release release;
-        records = scan_windows<Profile>(p, Count(N), Count(nmin), jobs, window, chunk, [] {
+        records = scan_windows<Profile>(set, Count(N), Count(nmin), jobs, window, chunk, [] {
             py::gil_scoped_acquire acquire;
             return PyErr_CheckSignals() == 0;
         });
@@ -240,16 +388,17 @@ RunData<Profile> scan(std::int32_t p, std::uint64_t N, std::uint64_t nmin, unsig
         if (PyErr_Occurred()) throw py::error_already_set();
         throw std::runtime_error("the scan was stopped");
     }
-    RunData<Profile> run{p, N, nmin, std::to_string(p), std::move(*records)};
-    return run;
+    return RunData<Profile>{set, N, nmin, set_text(bound_text(set), set.k), std::move(*records)};
 }
 
 // The pair of record files of one run, every line checked as morvane-merge
-// checks its inputs; p_value gives p where the p text is empty (a first
-// argument such as +7). Faults raise ValueError naming the file and the line.
+// checks its inputs. The set comes from the names' p text, checked against p
+// and k where given (p as the program's first argument reads, k 0 where not
+// given); p is needed where the p text names no bound (a first argument such
+// as +7). Faults raise ValueError naming the file and the line.
 template <class Profile>
 RunData<Profile> read(const std::string& q_path, const std::string& f_path,
-                      std::optional<std::int32_t> p_value) {
+                      const std::optional<std::string>& p_argument, int k) {
     using Count = typename Profile::Count;
     const std::string program = ProgramOf<Profile>::name;
     const auto q_name = read_record_name(q_path);
@@ -265,24 +414,12 @@ RunData<Profile> read(const std::string& q_path, const std::string& f_path,
     if (!nmin)
         throw MergeRefusal(q_path, "the nmin in the name, " + q_name->nmin_text +
                                        ", is not a count of " + program);
-    const std::string& p_text = q_name->p_text;
-    std::int32_t p = 0;
-    if (p_value) {
-        p = *p_value;
-        if (!p_text.empty() && read_p(p_text.c_str()) != p)
-            throw MergeRefusal(q_path,
-                               "its p text gives p = " + std::to_string(read_p(p_text.c_str())) +
-                                   ", p= gives " + std::to_string(p));
-    } else {
-        if (p_text.empty())
-            throw MergeRefusal(q_path,
-                               "the p text is empty (a first argument such as +7): give p with p=");
-        p = read_p(p_text.c_str());
-    }
-    if (static_cast<std::uint32_t>(p) < 2 || p > 97)
-        throw MergeRefusal(q_path, "p = " + std::to_string(p) + " is out of range (2 to 97)");
+    NameArguments given(p_argument ? p_argument->c_str() : nullptr, k);
+    given.p_option = "p=";  // the refusals in the words of the Python call
+    given.k_option = "k=";
+    const PrimeSet set = set_of_name<Profile>(q_name->p_text, given, q_path);
 
-    const typename Profile::Density density(squares_set(p));
+    const typename Profile::Density density(set);
     ProgramLines<Profile> lines;
     RunData<Profile> run;
     const auto keep_into = [](std::vector<Record<Profile>>& list) {
@@ -300,10 +437,10 @@ RunData<Profile> read(const std::string& q_path, const std::string& f_path,
     if (q.N != f.N || f.count != q.N - q.count)
         throw MergeRefusal(f_path,
                            "its summary line does not match that of its Q partner " + q_path);
-    run.p = p;
+    run.set = set;
     run.N = q.N;
     run.nmin = *nmin;
-    run.p_text = p_text;
+    run.p_text = q_name->p_text;
     run.records.q_total = q.count;
     return run;
 }
@@ -315,7 +452,8 @@ void bind_run(py::module_& m, const char* class_name) {
                      ("The records of one run of " + std::string(ProgramOf<Profile>::name) +
                       ", in its own arithmetic.")
                          .c_str())
-        .def_readonly("p", &Data::p)
+        .def_property_readonly("p", [](const Data& d) { return python_p(d.set); })
+        .def_property_readonly("k", [](const Data& d) { return d.set.k; })
         .def_readonly("N", &Data::N)
         .def_readonly("nmin", &Data::nmin)
         .def_readonly("p_text", &Data::p_text)
@@ -326,7 +464,7 @@ void bind_run(py::module_& m, const char* class_name) {
             "The Q ('Q') or F ('F') records as a numpy structured array (n, count, excess).")
         .def(
             "exact", [](const Data& d, char kind) { return d.exact(kind); }, py::arg("kind"),
-            "The excesses of the Q ('Q') or F ('F') records as exact fractions.")
+            "The excesses of the Q ('Q') or F ('F') records as exact values.")
         .def(
             "file_bytes",
             [](const Data& d) {
@@ -338,15 +476,22 @@ void bind_run(py::module_& m, const char* class_name) {
              "Writes the two files into folder; returns their paths.");
 }
 
-// Calls body with a value of the profile of the program so named.
+// body(profile) for the profile of the program so named.
 template <class Body>
-py::object with_program(const std::string& program, Body&& body) {
-    if (program == "morvane") return body(NarrowProfile{});
-#ifdef MORVANE_PYTHON_EXTENDED
-    if (program == "morvane-l") return body(ExtendedProfile{});
-#endif
-    if (program == "morvane-x") return body(ExactProfile{});
-    throw std::invalid_argument("no program " + program + " in this build");
+py::object for_program(const std::string& program, Body&& body) {
+    py::object result;
+    if (!with_profile(program, [&](auto profile) { result = body(profile); }))
+        throw std::invalid_argument("no program " + program + " in this build");
+    return result;
+}
+
+// delta of the set: a Fraction for a finite set, the Decimal of 50 significant
+// digits nearest to 1 - 1/zeta(k) for every prime.
+py::object density(const PrimeSet& set) {
+    const DeltaEnclosure& delta = DeltaEnclosure::of(set);
+    if (!set.all()) return delta_fraction(delta);
+    return decided::nearest_decimal(
+        [&](mpfr_ptr lo, mpfr_ptr hi) { decided::enclose_delta(delta, lo, hi); });
 }
 
 }  // namespace morvane::python
@@ -368,49 +513,52 @@ PYBIND11_MODULE(_core, m) {
     py::list programs;
     programs.append("morvane");
     bind_run<NarrowProfile>(m, "NarrowRun");
-#ifdef MORVANE_PYTHON_EXTENDED
+#ifdef MORVANE_WITH_EXTENDED
     programs.append("morvane-l");
     bind_run<ExtendedProfile>(m, "ExtendedRun");
 #endif
     programs.append("morvane-x");
     bind_run<ExactProfile>(m, "ExactRun");
     m.attr("programs") = py::tuple(programs);
+    m.attr("every_prime") = py::int_(PrimeSet::every_prime);
 
     m.def(
         "scan",
-        [](const std::string& program, std::int32_t p, std::uint64_t N, std::uint64_t nmin,
-           unsigned jobs, std::uint64_t window, std::uint64_t chunk) {
-            return with_program(program, [&](auto profile) {
-                return py::cast(scan<decltype(profile)>(p, N, nmin, jobs, window, chunk));
+        [](const std::string& program, std::uint64_t p, std::uint64_t N, std::uint64_t nmin,
+           unsigned jobs, std::uint64_t window, std::uint64_t chunk, int k) {
+            return for_program(program, [&](auto profile) {
+                using Profile = decltype(profile);
+                return py::cast(
+                    scan<Profile>(checked_set<Profile>(p, k), N, nmin, jobs, window, chunk));
             });
         },
         py::arg("program"), py::arg("p"), py::arg("N"), py::arg("nmin"), py::arg("jobs"),
-        py::arg("window") = 0, py::arg("chunk") = 0,
-        "The records of a run, scanned in windows of `window` n on `jobs` threads, each in "
-        "chunks of `chunk` n (0: the defaults).");
+        py::arg("window") = 0, py::arg("chunk") = 0, py::arg("k") = 2,
+        "The records of a run of the set of p (every_prime: all) and k, scanned in windows of "
+        "`window` n on `jobs` threads, each in chunks of `chunk` n (0: the defaults).");
     m.def(
         "read",
         [](const std::string& program, const std::string& q_path, const std::string& f_path,
-           std::optional<std::int32_t> p) {
-            return with_program(program, [&](auto profile) {
-                return py::cast(read<decltype(profile)>(q_path, f_path, p));
+           std::optional<std::string> p, int k) {
+            return for_program(program, [&](auto profile) {
+                return py::cast(read<decltype(profile)>(q_path, f_path, p, k));
             });
         },
         py::arg("program"), py::arg("q_file"), py::arg("f_file"), py::arg("p") = py::none(),
-        "The records of a pair of record files, checked line by line.");
+        py::arg("k") = 0,
+        "The records of a pair of record files, checked line by line; p as the program's first "
+        "argument, k 0 where not given.");
 
     m.def(
         "q_count",
-        [](std::uint64_t x, std::int32_t p) {
-            if (p < 2 || p > 97) throw std::invalid_argument("p must be from 2 to 97");
-            return count_q_numbers(x, active_square_count<std::uint64_t>(p));
+        [](std::uint64_t x, std::uint64_t p, int k) {
+            const PrimeSet set = checked_set<ExactProfile>(p, k);
+            py::gil_scoped_release release;
+            return count_q_numbers(x, set);
         },
-        py::arg("x"), py::arg("p"), "C(x), by inclusion and exclusion.");
+        py::arg("x"), py::arg("p"), py::arg("k") = 2, "C(x) for the set of p and k.");
     m.def(
-        "density",
-        [](std::int32_t p) {
-            if (p < 2 || p > 97) throw std::invalid_argument("p must be from 2 to 97");
-            return delta_fraction(ExactDensity(squares_set(p)).delta());
-        },
-        py::arg("p"), "delta as a Fraction.");
+        "density", [](std::uint64_t p, int k) { return density(checked_set<ExactProfile>(p, k)); },
+        py::arg("p"), py::arg("k") = 2,
+        "delta of the set of p and k: a Fraction, or a Decimal for every prime.");
 }

@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/prime_set.hpp"
 #include "engine/q_count.hpp"
+#include "run/set_arguments.hpp"
 #include "program_run.hpp"
 #include "programs.hpp"
 #include "windows/record_check.hpp"
@@ -33,68 +35,100 @@ const std::string check_path = MORVANE_CHECK_PATH;
 // ---------------------------------------------------------------------------
 // The count afresh and its walk.
 
-// C(x) by walking every n up to x.
-std::vector<std::uint64_t> walked_counts(std::uint64_t last, int active) {
-    std::vector<std::uint64_t> c(last + 1, 0);
-    for (std::uint64_t n = 1; n <= last; ++n) {
-        bool q = false;
-        for (int k = 0; k < active; ++k) q = q || n % Squares<std::uint64_t>[k] == 0;
-        c[n] = c[n - 1] + q;
+// Whether n is a Q-number of the set, by trial division alone: the primes up
+// to n^(1/(k+1)) divided out, what is left has at most k prime factors, all
+// larger, so q^k divides it only when it is q^k itself.
+bool q_by_trial(std::uint64_t n, const PrimeSet& set) {
+    std::uint64_t m = n;
+    for (std::uint64_t q = 2;
+         q <= set.bound && prime_power(q, set.k + 1) != 0 && prime_power(q, set.k + 1) <= n; ++q) {
+        int e = 0;
+        while (m % q == 0) m /= q, ++e;
+        if (e >= set.k && q <= set.bound) return true;  // q is prime once smaller ones are out
     }
-    return c;
+    const std::uint64_t r = integer_root(m, set.k);
+    return r > 1 && prime_power(r, set.k) == m && r <= set.bound;
 }
 
-TEST(CountAfresh, MatchesWalkingAndTheEngineCount) {
-    for (int active = 0; active <= max_squares; ++active) {
-        const auto walked = walked_counts(30000, active);
-        for (std::uint64_t x = 0; x <= 30000; ++x)
-            ASSERT_EQ(q_count_afresh(x, active), walked[x]) << "x=" << x << " active=" << active;
-    }
-    // Below 101^2 every prime square up to 97^2 is active: n - C(n) counts the
-    // squarefree numbers.
-    EXPECT_EQ(free_count(100, 25), 61u);
-    EXPECT_EQ(free_count(1000, 25), 608u);
-    EXPECT_EQ(free_count(10000, 25), 6083u);
-    // p = 2: the multiples of 4.
-    EXPECT_EQ(q_count_afresh(~std::uint64_t{0}, 1), ~std::uint64_t{0} / 4);
-    // Far out, against the engine's inclusion and exclusion (another formula).
-    std::mt19937_64 random(14);
-    for (int t = 0; t < 300; ++t) {
-        const int active = int(random() % 26);
-        const std::uint64_t x = t < 10 ? ~std::uint64_t{0} - t : random() >> (random() % 40);
-        ASSERT_EQ(q_count_afresh(x, active), count_q_numbers(x, active))
-            << "x=" << x << " active=" << active;
-    }
-}
+const PrimeSet walk_sets[] = {{2, 2},     {13, 2}, {97, 2}, {1000, 2}, {PrimeSet::every_prime, 2},
+                              {13, 4},    {PrimeSet::every_prime, 3},  {PrimeSet::every_prime, 7},
+                              {70001, 2}};
 
-TEST(CountAfresh, WalkAcrossShortAndLongGapsIsExact) {
-    std::mt19937_64 random(1814);
-    constexpr std::uint64_t top = ~std::uint64_t{0};
-    constexpr std::uint64_t longest = CountWalk::longest_marked_gap;
-    for (const int active : {1, 2, 6, 25}) {
-        for (const std::uint64_t start :
-             {std::uint64_t{1}, std::uint64_t{1} << 32, std::uint64_t(1e18), top - 3 * longest}) {
-            CountWalk walk(active);
-            std::uint64_t n = start;
-            for (int step = 0; step < 40 && n <= top; ++step) {
-                ASSERT_EQ(walk.at(n), count_q_numbers(n, active)) << "n=" << n;
-                // Gaps of 0, 1, around the longest marked one, and longer.
-                const std::uint64_t gaps[] = {0,       1,           random() % 100,
-                                              longest, longest + 1, random() % (3 * longest)};
-                const std::uint64_t gap = gaps[random() % 6];
-                if (top - n < gap) break;
-                n += gap;
-            }
-            // The end of the count range, as a summary line there has it.
-            if (start > top / 2) {
-                ASSERT_EQ(walk.at(top), count_q_numbers(top, active));
+std::string shown(const PrimeSet& set) { return set_text(bound_text(set), set.k); }
+
+TEST(CountAfresh, MatchesTrialDivisionPublishedCountsAndTheEngine) {
+    for (const PrimeSet& set : walk_sets) {
+        std::uint64_t walked = 0;
+        for (std::uint64_t x = 1; x <= 20000; ++x) {
+            walked += q_by_trial(x, set);
+            if (x % 97 == 0 || x < 300) {
+                ASSERT_EQ(q_count_afresh(x, set), walked) << shown(set) << " x=" << x;
             }
         }
-        // The walk against every n near the start: each Q-number once.
-        CountWalk walk(active);
-        const auto walked = walked_counts(5000, active);
-        for (std::uint64_t n = 1; n <= 5000; n += 1 + random() % 7)
-            ASSERT_EQ(walk.at(n), walked[n]) << "n=" << n << " active=" << active;
+    }
+    // Below 101^2 the squares up to 97^2 are those of every prime: 100 - 61.
+    EXPECT_EQ(q_count_afresh(100, squares_set(97)), 39u);
+    EXPECT_EQ(q_count_afresh(10000, squares_set(97)), 10000u - 6083u);
+    // The squarefree and cubefree numbers up to 10^18 (OEIS A071172, A160112).
+    constexpr std::uint64_t e18 = 1'000'000'000'000'000'000ull;
+    EXPECT_EQ(q_count_afresh(e18, {PrimeSet::every_prime, 2}), e18 - 607927101854022750ull);
+    EXPECT_EQ(q_count_afresh(e18, {PrimeSet::every_prime, 3}), e18 - 831907372580707771ull);
+    // p = 2: the multiples of 4.
+    EXPECT_EQ(q_count_afresh(~std::uint64_t{0}, squares_set(2)), ~std::uint64_t{0} / 4);
+    // Far out, nested divisions against the engine's products of powers.
+    std::mt19937_64 random(14);
+    for (int t = 0; t < 200; ++t) {
+        const PrimeSet set{2 + random() % 3000, 2 + int(random() % 4)};
+        const std::uint64_t x = t < 10 ? ~std::uint64_t{0} - t : random() >> (random() % 40);
+        ASSERT_EQ(q_count_afresh(x, set), count_q_numbers(x, set)) << shown(set) << " x=" << x;
+    }
+}
+
+// The walk against counts afresh and trial division: from 1 and far out, across
+// gaps within a block, to the next blocks (sieved on the way) and far ahead
+// (counted afresh), back again, and at the end of the count range.
+TEST(CountAfresh, WalkAcrossBlocksIsExact) {
+    std::mt19937_64 random(1814);
+    constexpr std::uint64_t top = ~std::uint64_t{0};
+    constexpr std::uint64_t block = CountWalk::block;
+    for (const PrimeSet& set : walk_sets) {
+        for (const std::uint64_t start : {std::uint64_t{1}, std::uint64_t{1} << 32,
+                                          std::uint64_t(1e18) - 3 * block, top - 40 * block}) {
+            // Every prime's count afresh takes a second at 10^18: fewer looks.
+            // A finite set of primes past 2^16 sums every d <= root(x): only
+            // from 1 and at 2^32.
+            const bool far = start > (std::uint64_t{1} << 40);
+            if (far && !set.all() && set.bound >= (1u << 16)) continue;
+            const bool dear = far && set.all() && set.k == 2;
+            if (dear && start > top / 2) continue;
+            const int steps = dear ? 3 : 12;
+            CountWalk walk(set);
+            std::uint64_t n = start;
+            for (int step = 0; step < steps; ++step) {
+                const std::uint64_t c = walk.at(n);
+                if (step == 0 || step == steps - 1 || !dear) {
+                    ASSERT_EQ(c, q_count_afresh(n, set)) << shown(set) << " n=" << n;
+                }
+                // A few n after it, each against trial division.
+                std::uint64_t m = n, cm = c;
+                for (int i = 0; i < 40 && m < top; ++i) {
+                    const bool q = q_by_trial(++m, set);
+                    ASSERT_EQ(walk.is_q_number(m), q) << shown(set) << " n=" << m;
+                    ASSERT_EQ(walk.at(m), cm += q) << shown(set) << " n=" << m;
+                }
+                const std::uint64_t gaps[] = {1, random() % 100, block - 1, block + 1,
+                                              random() % (6 * block), 30 * block + random() % block};
+                const std::uint64_t gap = gaps[dear ? 2 + random() % 4 : random() % 6];
+                if (top - m < gap) break;
+                n = m + gap;
+            }
+            if (start > top / 2) {
+                ASSERT_EQ(walk.at(top), q_count_afresh(top, set)) << shown(set);
+            }
+            if (!dear) {  // back below where it went
+                ASSERT_EQ(walk.at(start), q_count_afresh(start, set)) << shown(set);
+            }
+        }
     }
 }
 
@@ -175,6 +209,13 @@ void expect_bad(const Scratch& dir, const std::string& program, const std::strin
     EXPECT_EQ(contents(dir.folder()), before) << why << ": the folder changed";
 }
 
+std::pair<std::uint64_t, std::uint64_t> n_count(const std::string& line) {
+    std::istringstream in(line);
+    std::uint64_t n = 0, count = 0;
+    in >> n >> count;
+    return {n, count};
+}
+
 // Runs of every kind pass: tie-heavy p, far windows, the ends of the count
 // ranges, a p text with a leading zero, nmin 0.
 void expect_real_runs_pass(const Program& program, const std::string& name, bool wide) {
@@ -208,6 +249,40 @@ TEST(CheckPasses, RealRunsOfMorvaneL) { expect_real_runs_pass(extended, "morvane
 #endif
 #ifdef MORVANE_X_PATH
 TEST(CheckPasses, RealRunsOfMorvaneX) { expect_real_runs_pass(exact, "morvane-x", true); }
+
+// Other sets and powers: from 1 and far out, the files pass, and a count one
+// off with its excess printed for it is caught by the count afresh alone.
+TEST(CheckPasses, RealRunsOfMorvaneXSets) {
+    const std::vector<Args> runs = {{"-k", "3", "all", "300000"},
+                                    {"all", "1000000"},
+                                    {"1000", "300000", "0"},
+                                    {"-k4", "13", "200000"},
+                                    {"all", "1000000000000200000", "1000000000000000000"},
+                                    {"-k", "3", "all", "-1", "-100000"}};
+    for (const auto& args : runs) {
+        Scratch dir;
+        const auto [q, f] = run_in(dir, {exact.path, "morvane-x", args});
+        std::string why = "morvane-x";
+        for (const auto& a : args) why += " " + a;
+        expect_good(dir, "morvane-x", {q, f}, why);
+        const auto q_lines = lines_of(dir.read(q));
+        ASSERT_GT(q_lines.size(), 2u) << why;
+        const std::string name = fs::path(q).filename().string();
+        const PrimeSet set = set_of_name<ExactProfile>(
+            name.substr(8, name.rfind('-') - 8), {}, name);
+        // The last record's count one too high, its excess reprinted.
+        auto lines = q_lines;
+        const std::size_t k = lines.size() - 2;
+        const auto [n, count] = n_count(lines[k]);
+        const ExactDensity density(set);
+        ProgramLines<ExactProfile> printed;
+        lines[k] = printed.line('Q', n, count + 1, density.excess(n, count + 1));
+        fs::create_directory(dir.folder() / "bad");
+        dir.write("bad/" + name, joined(lines));
+        expect_bad(dir, "morvane-x", "bad/" + name, "line " + std::to_string(k + 1) + ": ",
+                   "the count is not C(n) = " + std::to_string(count), why);
+    }
+}
 #endif
 
 // A record line in the profile's own print, as the program would write it.
@@ -220,12 +295,6 @@ std::string line_of(char kind, int p, std::uint64_t n, std::uint64_t q_count) {
     return std::string(lines.line(kind, Count(n), Count(kind == 'Q' ? q_count : n - q_count), e));
 }
 
-std::pair<std::uint64_t, std::uint64_t> n_count(const std::string& line) {
-    std::istringstream in(line);
-    std::uint64_t n = 0, count = 0;
-    in >> n >> count;
-    return {n, count};
-}
 
 // Every fault, each in a file of its own, caught at its line.
 template <class Profile>
@@ -239,7 +308,6 @@ void expect_faults_caught(const std::string& path, const std::string& name) {
     const auto [q, f] = run_in(dir, {path, name, far});
     const auto [q13, f13] = run_in(dir, {path, name, {"13", "200000"}});
     const int p = 13;
-    const int active = active_square_count<Count>(p);
     const auto q_lines = lines_of(dir.read(q));
     const auto f_lines = lines_of(dir.read(f));
     ASSERT_GE(q_lines.size(), 12u);
@@ -275,7 +343,7 @@ void expect_faults_caught(const std::string& path, const std::string& name) {
         const std::size_t k = f_lines.size() - 3;
         const auto [n, count] = n_count(lines[k]);
         const std::uint64_t c = n - count;  // C(n)
-        ASSERT_EQ(c, q_count_afresh(n, active));
+        ASSERT_EQ(c, q_count_afresh(n, squares_set(p)));
         lines[k] = line_of<Profile>('F', p, n, c - 1);
         expect_bad(dir, name, faulty(f, lines), "line " + std::to_string(k + 1) + ": ",
                    "the count is not n - C(n) = " + std::to_string(count),
@@ -284,7 +352,7 @@ void expect_faults_caught(const std::string& path, const std::string& name) {
     // n and count moved together to the next Q-number, the excess reprinted:
     // right for the n before the move, wrong at the new n.
     {
-        CountWalk walk(active);
+        CountWalk walk(squares_set(p));
         bool moved = false;
         for (std::size_t k = 1; k + 2 < q_lines.size() && !moved; ++k) {
             auto lines = q_lines;
@@ -316,7 +384,7 @@ void expect_faults_caught(const std::string& path, const std::string& name) {
     {
         auto lines = q_lines;
         const typename Profile::Density density(squares_set(p));
-        CountWalk walk(active);
+        CountWalk walk(squares_set(p));
         bool found = false;
         for (std::size_t k = 2; k + 1 < lines.size() - 1 && !found; ++k) {
             const auto [a, ca] = n_count(lines[k]);
@@ -339,7 +407,7 @@ void expect_faults_caught(const std::string& path, const std::string& name) {
     // Q-excess is at most -1e-12, the first F-number whose F-excess is at most
     // 0, each with its true count, as the first line of a file.
     {
-        CountWalk walk(active);
+        CountWalk walk(squares_set(p));
         const typename Profile::Density density(squares_set(p));
         for (const char kind : {'Q', 'F'}) {
             std::uint64_t m = 1;
@@ -360,7 +428,7 @@ void expect_faults_caught(const std::string& path, const std::string& name) {
     }
     // A record line at an F-number in the Q file, count and excess right.
     {
-        CountWalk walk(active_square_count<Count>(97));
+        CountWalk walk(squares_set(97));
         const typename Profile::Density density(squares_set(97));
         std::uint64_t m = 2;
         while (walk.is_q_number(m) ||
@@ -536,20 +604,25 @@ TEST(CheckUsage, WrongUsageIsStatus2) {
              {{"-p"}, "-p needs a value"},
              {{"morvane"}, "no FILE"},
              {{"nonesuch", "maxdevQ_97-1.txt"}, "unknown PROGRAM 'nonesuch'"},
-             {{"-x", "morvane", "maxdevQ_97-1.txt"}, "unknown option -x"}}) {
+             {{"-x", "morvane", "maxdevQ_97-1.txt"}, "unknown option -x"},
+             {{"morvane-x", "-k", "64", "maxdevQ_97-1.txt"}, "Error: value of k out of range"},
+             {{"morvane-x", "-kx", "maxdevQ_97-1.txt"}, "Error: value of k is not a number"},
+             {{"morvane-x", "-k3"}, "no FILE"}}) {
         const Outcome o = dir.run(check_path, args);
         EXPECT_EQ(o.status, 2) << message;
         EXPECT_EQ(o.out, "") << message;
         EXPECT_EQ(
             o.err.rfind(
-                "morvane-check: " + message + "\nUsage: morvane-check [-p P] PROGRAM FILE...\n", 0),
+                "morvane-check: " + message +
+                    "\nUsage: morvane-check [-p P] PROGRAM [-k K] FILE...\n",
+                0),
             0u)
             << o.err;
     }
     for (const std::string help : {"-h", "--help"}) {
         const Outcome o = dir.run(check_path, {help});
         EXPECT_EQ(o.status, 0);
-        EXPECT_EQ(o.out.rfind("Usage: morvane-check [-p P] PROGRAM FILE...\n", 0), 0u);
+        EXPECT_EQ(o.out.rfind("Usage: morvane-check [-p P] PROGRAM [-k K] FILE...\n", 0), 0u);
         EXPECT_EQ(o.err, "");
     }
     EXPECT_EQ(contents(dir.folder()), before);

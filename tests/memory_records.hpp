@@ -63,11 +63,17 @@ MemoryRecords plain_reference(int p, typename Profile::Count N, typename Profile
 }
 
 template <class Profile>
+MemoryRecords fast_records(const PrimeSet& set, typename Profile::Count N,
+                           typename Profile::Count nmin, EngineCopy copy = chosen_engine_copy()) {
+    return records_in_memory<Profile>(N, [&](ScanState<Profile>& state, auto& files) {
+        return fast_scan<Profile>(set, N, nmin, state, files, copy);
+    });
+}
+
+template <class Profile>
 MemoryRecords fast_records(int p, typename Profile::Count N, typename Profile::Count nmin,
                            EngineCopy copy = chosen_engine_copy()) {
-    return records_in_memory<Profile>(N, [&](ScanState<Profile>& state, auto& files) {
-        return fast_scan<Profile>(p, N, nmin, state, files, copy);
-    });
+    return fast_records<Profile>(squares_set(p), N, nmin, copy);
 }
 
 }  // namespace morvane::testing

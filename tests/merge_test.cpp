@@ -50,7 +50,7 @@ template <class Profile>
 struct Case {
     using Count = typename Profile::Count;
     const char* program;
-    int p;
+    PrimeSet set;
     std::string p_text;
     Count N, nmin;
 };
@@ -67,7 +67,7 @@ void expect_merge_is_run(const Case<Profile>& c, const std::vector<typename Prof
     Count a = c.nmin;
     for (std::size_t k = 0; k <= cuts.size(); ++k) {
         const Count b = k < cuts.size() ? cuts[k] - 1 : c.N;
-        const MemoryRecords w = fast_records<Profile>(c.p, b, a);
+        const MemoryRecords w = fast_records<Profile>(c.set, b, a);
         for (const char kind : {'Q', 'F'}) {
             const fs::path path =
                 windows_dir.folder() / record_file_name(kind, c.p_text.c_str(), a);
@@ -77,8 +77,8 @@ void expect_merge_is_run(const Case<Profile>& c, const std::vector<typename Prof
         if (k < cuts.size()) a = cuts[k];
     }
     std::shuffle(paths.begin(), paths.end(), random);
-    const MemoryRecords whole = fast_records<Profile>(c.p, c.N, c.nmin);
-    std::string shown = std::string(c.program) + " p=" + std::to_string(c.p) + " [" + c.p_text +
+    const MemoryRecords whole = fast_records<Profile>(c.set, c.N, c.nmin);
+    std::string shown = std::string(c.program) + " p=" + bound_text(c.set) + " k=" + std::to_string(c.set.k) + " [" + c.p_text +
                         "] N=" + std::to_string(c.N) + " nmin=" + std::to_string(c.nmin) + " cuts:";
     for (const Count cut : cuts) shown += " " + std::to_string(cut);
     try {
@@ -150,13 +150,13 @@ void expect_short_runs(const char* program) {
                                                                           {3000, 1},
                                                                           {20000, 0},
                                                                           {50000, 4321}}) {
-            expect_splits(Case<Profile>{program, p, text, N, nmin}, random, 3);
+            expect_splits(Case<Profile>{program, squares_set(p), text, N, nmin}, random, 3);
         }
     }
     // Every window starting on a tie of the running maximum.
     for (const auto& [p, period, offset] : std::vector<std::tuple<int, Count, Count>>{
              {2, 4, 0}, {2, 4, 1}, {3, 36, 7}, {3, 36, 0}, {3, 9, 0}}) {
-        const Case<Profile> c{program, p, std::to_string(p), 2000, 1};
+        const Case<Profile> c{program, squares_set(p), std::to_string(p), 2000, 1};
         std::vector<Count> cuts;
         for (Count n = period + offset; n <= c.N; n += period)
             if (n >= 3) cuts.push_back(n);
@@ -164,9 +164,11 @@ void expect_short_runs(const char* program) {
     }
     // The p text as the program cuts it: leading zeros, huge texts that wrap to
     // a p in range, and no digits at all (p given with -p, as "+7" would).
-    expect_splits(Case<Profile>{program, 97, "097", 5000, 1}, random, 2);
-    expect_splits(Case<Profile>{program, 2, "4294967298", 500, 0}, random, 2);
-    Case<Profile> empty{program, 7, "", 3000, 1};
+    expect_splits(Case<Profile>{program, squares_set(97), "097", 5000, 1}, random, 2);
+    if constexpr (!Profile::any_set) {  // morvane-x refuses such a p
+        expect_splits(Case<Profile>{program, squares_set(2), "4294967298", 500, 0}, random, 2);
+    }
+    Case<Profile> empty{program, squares_set(7), "", 3000, 1};
     expect_merge_is_run(empty, {1000, 2000}, random, "+7");
     expect_merge_is_run(empty, {5, 6, 7}, random, " 07");
 }
@@ -178,13 +180,14 @@ void expect_far_runs(const char* program) {
     std::mt19937_64 random(97);
     constexpr Count top = std::numeric_limits<Count>::max();
     for (const int p : {2, 3, 97}) {
-        const Case<Profile> c{program, p, std::to_string(p), top, top - 30000};
+        const Case<Profile> c{program, squares_set(p), std::to_string(p), top, top - 30000};
         expect_splits(c, random, 2);
         expect_merge_is_run(c, {top - 1, top}, random);
         expect_merge_is_run(c, {top}, random);
         if constexpr (sizeof(Count) == 8) {
             const Count two32 = Count{1} << 32;
-            const Case<Profile> across{program, p, std::to_string(p), two32 + 20000, two32 - 20000};
+            const Case<Profile> across{program, squares_set(p), std::to_string(p), two32 + 20000,
+                                        two32 - 20000};
             expect_splits(across, random, 2);
             expect_merge_is_run(across, {two32 - 1, two32, two32 + 1}, random);
         }
@@ -239,6 +242,50 @@ TEST(MergeIsOneRun, MorvaneL) {
 TEST(MergeIsOneRun, MorvaneX) {
     expect_short_runs<ExactProfile>("morvane-x");
     expect_far_runs<ExactProfile>("morvane-x");
+}
+
+// Other sets and powers: their p texts name the set, and -p and -k given
+// beside them must agree.
+TEST(MergeIsOneRun, MorvaneXSets) {
+    std::mt19937_64 random(18);
+    constexpr PrimeSet all3{PrimeSet::every_prime, 3};
+    using C = Case<ExactProfile>;
+    expect_splits(C{"morvane-x", all3, "allk3", 30000, 1}, random, 3);
+    expect_splits(C{"morvane-x", {PrimeSet::every_prime, 2}, "all", 30000, 1}, random, 2);
+    expect_splits(C{"morvane-x", {1000, 2}, "1000", 30000, 0}, random, 2);
+    expect_splits(C{"morvane-x", {13, 4}, "13k4", 20000, 50}, random, 2);
+    const std::uint64_t e15 = 1'000'000'000'000'000;
+    expect_merge_is_run(C{"morvane-x", all3, "allk3", e15 + 20000, e15}, {e15 + 7000}, random);
+    expect_merge_is_run(C{"morvane-x", all3, "k3", 3000, 1}, {1000, 2000}, random, "all");
+    // A p or power beside the names that they do not give.
+    Scratch dir, out;
+    const MemoryRecords w = fast_records<ExactProfile>(all3, 900, 1);
+    std::vector<std::string> paths;
+    for (const char kind : {'Q', 'F'}) {
+        paths.push_back((dir.folder() / record_file_name(kind, "allk3", 1)).string());
+        spill(paths.back(), kind == 'Q' ? w.q : w.f);
+    }
+    for (const auto& [given, fault] : std::vector<std::pair<NameArguments, std::string>>{
+             {{nullptr, 2}, "its name gives k = 3, -k gives 2"},
+             {{"97", 3}, "its p text gives p = all, -p gives 97"},
+             {{"98x", 0}, "its p text gives p = all, -p gives 98"}}) {
+        try {
+            merge_record_files<ExactProfile>("morvane-x", given, paths, out.folder());
+            ADD_FAILURE() << "merged with " << fault;
+        } catch (const MergeRefusal& refusal) {
+            EXPECT_NE(std::string(refusal.what()).find(fault), std::string::npos) << refusal.what();
+        }
+    }
+    // morvane's files never name a set.
+    try {
+        merge_record_files<NarrowProfile>("morvane", nullptr, paths, out.folder());
+        ADD_FAILURE() << "morvane merged files of cubes";
+    } catch (const MergeRefusal& refusal) {
+        EXPECT_NE(std::string(refusal.what()).find("is not one of morvane or morvane-l"),
+                  std::string::npos)
+            << refusal.what();
+    }
+    EXPECT_TRUE(contents(out.folder()).empty());
 }
 #endif
 

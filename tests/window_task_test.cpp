@@ -141,7 +141,7 @@ TEST(TaskPlan, DoubleCheckCutsAtTheMiddles) {
                 }
                 EXPECT_EQ(next_window, check->windows);
                 // Its plan file read back.
-                const RunPlan plan{"morvane-l", 97, "97", {}, {}, *check};
+                const RunPlan plan{"morvane-l", squares_set(97), "97", {}, {}, *check};
                 Scratch folder;
                 const fs::path path = folder.folder() / "plan";
                 std::ofstream(path) << plan_text(plan);
@@ -163,14 +163,17 @@ struct PlannedRun {
     RunPlan plan;
     std::string messages;
 
-    PlannedRun(const char* program, int p, Count N, Count nmin, std::uint64_t windows,
-               std::uint64_t tasks) {
+    PlannedRun(const char* program, const PrimeSet& set, const std::string& p_text, Count N,
+               Count nmin, std::uint64_t windows, std::uint64_t tasks) {
         const std::uint64_t start = nmin > 1 ? nmin : 1;
-        const std::uint64_t period = Profile::Density::excess_period(squares_set(p));
+        const std::uint64_t period = Profile::Density::excess_period(set);
         const std::uint64_t last = period && N - start >= period ? start + period - 1 : N;
-        plan = RunPlan{program, p,  std::to_string(p),
-                       {},      {}, make_window_plan(N, nmin, last, windows, tasks, 1)};
+        plan = RunPlan{program, set, p_text, {}, {},
+                       make_window_plan(N, nmin, last, windows, tasks, 1)};
     }
+    PlannedRun(const char* program, int p, Count N, Count nmin, std::uint64_t windows,
+               std::uint64_t tasks)
+        : PlannedRun(program, squares_set(p), std::to_string(p), N, nmin, windows, tasks) {}
     std::string folder() const { return work.folder().string(); }
     std::string file(char kind, std::uint64_t t) const {
         return task_file(folder(), plan, kind, t);
@@ -222,7 +225,7 @@ struct PlannedRun {
             return;
         }
         const MemoryRecords one =
-            fast_records<Profile>(plan.p, Count(plan.windows.N), Count(plan.windows.nmin));
+            fast_records<Profile>(plan.set, Count(plan.windows.N), Count(plan.windows.nmin));
         const auto name = [&](char kind) {
             return out.folder() / record_file_name(kind, plan.p_text.c_str(), plan.windows.nmin);
         };
@@ -307,6 +310,72 @@ TEST(TasksAreOneRun, MorvaneXAcrossItsPeriod) {
     expect_tasks_are_one_run<ExactProfile>("morvane-x", 23, 2 * P + 5, 2 * P - 5000, 9, 2);
 }
 #endif
+
+// Other sets and powers: tasks from 1 and far out, the period stop of a
+// finite set, and a task stopped after a window and started again.
+TEST(TasksAreOneRun, MorvaneXSets) {
+    const PrimeSet all2{PrimeSet::every_prime, 2}, all3{PrimeSet::every_prime, 3};
+    const std::uint64_t e15 = 1'000'000'000'000'000;
+    const auto one_run = [](const PrimeSet& set, const std::string& text, std::uint64_t N,
+                            std::uint64_t nmin, std::uint64_t windows, std::uint64_t tasks) {
+        PlannedRun<ExactProfile> run("morvane-x", set, text, N, nmin, windows, tasks);
+        run.all_tasks();
+        run.expect_one_run();
+    };
+    one_run(all3, "allk3", 300000, 1, 30, 4);
+    one_run(all2, "all", 200000, 0, 17, 3);
+    one_run(all3, "allk3", e15 + 100000, e15, 12, 3);
+    one_run(all2, "all", e15 + 100000, e15 - 100000, 9, 2);
+    one_run({1000, 2}, "1000", 100000, 1, 10, 2);
+    one_run({5, 3}, "5k3", 100000, 1, 7, 3);  // the excess repeats after 30^3 n
+    ASSERT_EQ(ExactProfile::Density::excess_period({5, 3}), 27000u);
+
+    struct Stop {};
+    PlannedRun<ExactProfile> run("morvane-x", all3, "allk3", 400000, 1, 16, 2);
+    EXPECT_THROW(run.task(0,
+                          [&](std::uint64_t k, int, auto&) {
+                              if (k == 5) throw Stop{};
+                          }),
+                 Stop);
+    EXPECT_EQ(run_progress(run.plan, run.folder()).windows_done, 5u);
+    std::vector<std::uint64_t> scanned;
+    ASSERT_EQ(run.task(0, [&](std::uint64_t k, int, auto&) { scanned.push_back(k); }), 0);
+    EXPECT_EQ(scanned, (std::vector<std::uint64_t>{5, 6, 7}));
+    ASSERT_EQ(run.task(1), 0);
+    run.expect_one_run();
+    EXPECT_EQ(run.messages, "");
+}
+
+// A plan names the set by its bound and, for a power other than 2, a k line:
+// read back it is the same plan; a set no program takes is refused.
+TEST(RunPlanText, CarriesTheSet) {
+    Scratch folder;
+    const fs::path path = folder.folder() / "plan";
+    const WindowPlan windows = make_window_plan(1000000, 1, 1000000, 8, 2, 1);
+    for (const auto& [set, text] : std::vector<std::pair<PrimeSet, std::string>>{
+             {squares_set(97), "97"},
+             {{PrimeSet::every_prime, 3}, "allk3"},
+             {{4294967295, 63}, "4294967295k63"},
+             {{PrimeSet::every_prime, 2}, "all"}}) {
+        const RunPlan plan{"morvane-x", set, text, {}, {}, windows};
+        std::ofstream(path) << plan_text(plan);
+        const RunPlan back = read_run_plan(path.string());
+        EXPECT_EQ(back.set, set) << text;
+        EXPECT_EQ(plan_text(back), plan_text(plan));
+        EXPECT_EQ(plan_text(plan).find("\nk ") != std::string::npos, set.k != 2) << text;
+    }
+    std::ofstream(path) << plan_text(RunPlan{"morvane-x", squares_set(97), "97", {}, {}, windows});
+    const std::string good = bytes_of(path);
+    for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+             {"p 97\n", "p 4294967296\n"}, {"p 97\n", "p 1\n"}, {"p 97\n", "p al\n"},
+             {"p 97\n", "p 97\nk 64\n"}, {"p 97\n", "p 97\nk 1\n"},
+             {"ptext 97\n", "ptext 97-3\n"}}) {
+        std::string bad = good;
+        bad.replace(bad.find(from), from.size(), to);
+        std::ofstream(path) << bad;
+        EXPECT_THROW(read_run_plan(path.string()), MergeRefusal) << bad;
+    }
+}
 
 // The double check's windows, run as tasks, are one run too.
 TEST(TasksAreOneRun, CutAtTheMiddlesForADoubleCheck) {

@@ -8,7 +8,8 @@
 // reaches it. So the memory is one entry per prime with a multiple still ahead
 // in the scan, never one per multiple: a run to 10^13 keeps the 230,000 primes
 // below its square root, a window far out only the primes with a multiple in
-// it, though every prime below the root of its end is looked at once.
+// it. Far out, the primes above a cut are not looked at one by one: their
+// multiples come by their cofactor (cofactor_hits.hpp).
 //
 // The sum of 1/q^2 over the primes above 181 is about 0.0011: that many marks
 // per n for every prime and k = 2, against 0.4 set by the stored patterns.
@@ -19,6 +20,7 @@
 #include <functional>
 #include <vector>
 
+#include "engine/cofactor_hits.hpp"
 #include "engine/prime_set.hpp"
 
 namespace morvane {
@@ -38,7 +40,10 @@ public:
         : span_(last - first), buckets_(horizon_blocks) {
         const std::uint64_t largest = largest_needed_prime(set, last);
         if (from > largest) return;
-        Primes::each(from, largest, [&](std::uint64_t q) {
+        // The primes up to the cut one by one, the larger q by their cofactor.
+        const std::uint64_t cut = std::max(from - 1, CofactorHits::cut(set, last));
+        cofactors_ = CofactorHits(set, cut, largest, first, last);
+        Primes::each(from, std::min(largest, cut), [&](std::uint64_t q) {
             const std::uint64_t m = prime_power(q, set.k);
             // The first multiple at or after first, as an offset from it.
             const std::uint64_t r = first % m, to_next = r == 0 ? 0 : m - r;
@@ -46,7 +51,7 @@ public:
         });
     }
 
-    bool empty() const { return pending_ == 0; }
+    bool empty() const { return pending_ == 0 && cofactors_.empty(); }
 
     // Sets the flags of the next block, `bits` n from its first (bit 0 of
     // words[0]); blocks come in turn, each of block_bits n but the last.
@@ -67,6 +72,10 @@ public:
             if (hit.modulus <= span_ - hit.offset) add({hit.modulus, hit.offset + hit.modulus});
         }
         bucket.clear();
+        cofactors_.take_before(base + bits, [&](std::uint64_t offset) {
+            const std::uint64_t i = offset - base;
+            words[i / 64] |= std::uint64_t{1} << (i % 64);
+        });
         ++block_;
     }
 
@@ -94,6 +103,7 @@ private:
     std::uint64_t pending_ = 0;
     std::vector<std::vector<Hit>> buckets_;
     std::vector<Hit> far_;  // a heap, the nearest multiple on top
+    CofactorHits cofactors_;
 };
 
 }  // namespace morvane

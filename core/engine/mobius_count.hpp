@@ -83,16 +83,24 @@ class Mertens {
 public:
     explicit Mertens(std::vector<std::int16_t> table) : table_(std::move(table)) {}
 
-    std::int64_t operator()(std::uint64_t y) {
+    // M(y) for y < 2^32 (the d of a sum up to 2^64 stay below 2^32).
+    std::int64_t operator()(std::uint32_t y) {
         if (y < table_.size()) return table_[y];
         if (const auto kept = far_.find(y); kept != far_.end()) return kept->second;
-        // M(y) = 1 - sum over j = 2..y of M(floor(y / j)), the j grouped by
-        // their quotient.
+        // M(y) = 1 - sum over j = 2..y of M(floor(y / j)). With s = isqrt(y),
+        // the j up to y / (s + 1) have quotients above s and go one by one;
+        // the others, grouped by their quotient v <= s, take M(v) from the
+        // table (s < 2^16), floor(y / v) - floor(y / (v + 1)) times. Every
+        // division stands on its own, none waits for the one before.
+        const auto s = static_cast<std::uint32_t>(integer_root(y, 2));
+        const std::uint32_t j_last = y / (s + 1);
         std::int64_t m = 1;
-        for (std::uint64_t j = 2; j <= y;) {
-            const std::uint64_t q = y / j, last = y / q;
-            m -= static_cast<std::int64_t>(last - j + 1) * (*this)(q);
-            j = last + 1;
+        for (std::uint32_t j = 2; j <= j_last; ++j) m -= (*this)(y / j);
+        std::uint32_t above = y;  // floor(y / v) for v = 1
+        for (std::uint32_t v = 1; v <= s; ++v) {
+            const std::uint32_t next = y / (v + 1);
+            m -= static_cast<std::int64_t>(above - next) * table_[v];
+            above = next;
         }
         far_.emplace(y, m);
         return m;
@@ -100,7 +108,7 @@ public:
 
 private:
     std::vector<std::int16_t> table_;
-    std::unordered_map<std::uint64_t, std::int64_t> far_;
+    std::unordered_map<std::uint32_t, std::int64_t> far_;
 };
 
 // The sum of mu(d) floor(x / d^k) over the d of the set: x - C(x).
@@ -139,7 +147,8 @@ inline std::uint64_t free_count_sieved(std::uint64_t x, const PrimeSet& set) {
     // v <= x / (D1 + 1)^k, the v whose root passes D1.
     const std::uint64_t top = x / prime_power(D1 + 1, set.k);
     for (std::uint64_t v = 1; v <= top; ++v)
-        sum += static_cast<std::uint64_t>(M(integer_root(x / v, set.k)) - m1);
+        sum += static_cast<std::uint64_t>(
+            M(static_cast<std::uint32_t>(integer_root(x / v, set.k))) - m1);
     return sum;
 }
 

@@ -130,6 +130,16 @@ public:
         return refined_sign(a, b);
     }
 
+    // delta in [lo, hi], both ends rounded outwards at the precision of lo
+    // (which hi shares): the enclosure the decisions use, made once per
+    // precision. For front ends that show delta, or an excess, to a chosen
+    // number of digits.
+    void enclose_at(mpfr_ptr lo, mpfr_ptr hi) const {
+        const Bounds& b = bounds(mpfr_get_prec(lo));
+        mpfr_set(lo, b.lo.get(), MPFR_RNDD);
+        mpfr_set(hi, b.hi.get(), MPFR_RNDU);
+    }
+
     // The test hook: decisions as if the fixed point never decided and MPFR
     // started at `precision` bits (1 forces every decision through the
     // refinement). Not for runs.

@@ -262,6 +262,8 @@ struct ExactProfile {
     using Density = ExactDensity;
     using Real = Density::Real;
     using Printed = unsigned long long;
+    // Any bound below 2^32 or every prime, any power from 2 to 63.
+    static constexpr bool any_set = true;
     static constexpr const char* record_format = "%llu %llu %s\n";
     static constexpr const char* summary_format = "%llu %llu\n";
 };

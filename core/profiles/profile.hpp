@@ -23,6 +23,8 @@ struct NarrowProfile {
     // Counts go to printf as this type, with the conversion in the formats below;
     // the excess as Density::Printed.
     using Printed = unsigned;
+    // The sets the program takes: the squares of the primes up to p <= 97.
+    static constexpr bool any_set = false;
     static constexpr const char* record_format = "%u %u %.12f\n";
     static constexpr const char* summary_format = "%u %u\n";
 };
@@ -33,6 +35,7 @@ struct ExtendedProfile {
     using Density = FloatDensity<long double>;
     using Real = Density::Real;
     using Printed = unsigned long long;
+    static constexpr bool any_set = false;
     static constexpr const char* record_format = "%llu %llu %.12f\n";
     static constexpr const char* summary_format = "%llu %llu\n";
 };

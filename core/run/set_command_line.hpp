@@ -12,38 +12,9 @@
 #include "profiles/delta_enclosure.hpp"
 #include "profiles/exact_density.hpp"
 #include "run/command_line.hpp"
+#include "run/set_arguments.hpp"
 
 namespace morvane {
-
-inline constexpr const char k_not_a_number[] = "Error: value of k is not a number";
-inline constexpr const char k_out_of_range[] = "Error: value of k out of range";
-inline constexpr const char p_out_of_range[] = "Error: value of p out of range";
-
-// K: one or two digits and nothing else, from 2 to 63.
-inline const char* read_power(const char* text, int& k) {
-    std::size_t length = std::strlen(text);
-    if (length == 0) return k_not_a_number;
-    for (std::size_t i = 0; i < length; ++i)
-        if (!is_digit(text[i])) return k_not_a_number;
-    while (length > 1 && *text == '0') ++text, --length;  // "03" is 3
-    if (length > 2) return k_out_of_range;
-    k = std::atoi(text);
-    return k < PrimeSet::min_power || k > PrimeSet::max_power ? k_out_of_range : nullptr;
-}
-
-// p: the word "all", or a number read as atoi reads it (leading white space
-// and a sign, the digits up to the first other character) from 2 to
-// 4294967295, never cut to 32 bits.
-inline const char* read_bound(const char* text, std::uint64_t& bound) {
-    if (std::strcmp(text, "all") == 0) {
-        bound = PrimeSet::every_prime;
-        return nullptr;
-    }
-    const std::int64_t value = decimal_value(text);
-    if (value < 2 || value > 4294967295) return p_out_of_range;
-    bound = static_cast<std::uint64_t>(value);
-    return nullptr;
-}
 
 // The run, or the message of the first failed check (K, p, N, nmin in turn).
 // argv[0] is the program; the arguments are cut in place as morvane cuts them.

@@ -67,9 +67,9 @@ struct WindowFiles {
 };
 
 // Merges the files into the two files of the whole run, written into out_dir.
-// p_argument, when not null, gives p as the program's first argument would
-// (needed when the p text is empty: a first argument such as "+7" leaves no
-// digits in the names). Throws MergeRefusal, before anything is written, for
+// `given` holds p as the program's first argument would give it (needed when
+// the p text is empty: a first argument such as "+7" leaves no digits in the
+// names) and K, each checked against the names. Throws MergeRefusal, before anything is written, for
 // names that are not record files', mixed p texts, a window without its Q or F
 // partner, an incomplete or damaged file, and gaps or overlaps between windows.
 //
@@ -81,7 +81,7 @@ struct WindowFiles {
 // own scan stops and counts. print_every_line checks each line by printing it
 // (record_file_reader.hpp), the reference for benchmarks.
 template <class Profile>
-void merge_record_files(const std::string& program, const char* p_argument,
+void merge_record_files(const std::string& program, NameArguments given,
                         const std::vector<std::string>& paths, const std::filesystem::path& out_dir,
                         std::optional<typename Profile::Count> through = std::nullopt,
                         bool print_every_line = false) {
@@ -130,26 +130,11 @@ void merge_record_files(const std::string& program, const char* p_argument,
                 "its F partner, " + record_file_name('F', p_text.c_str(), nmin) + ", is missing");
     }
 
-    // p, read as the program reads its first argument.
-    std::int32_t p = 0;
-    if (p_argument) {
-        p = read_p(p_argument);
-        if (!p_text.empty() && read_p(p_text.c_str()) != p)
-            throw MergeRefusal(first_path,
-                               "its p text gives p = " + std::to_string(read_p(p_text.c_str())) +
-                                   ", -p gives " + std::to_string(p));
-    } else {
-        if (p_text.empty())
-            throw MergeRefusal(first_path,
-                               "the p text is empty (a first argument such as +7): "
-                               "give p with -p");
-        p = read_p(p_text.c_str());
-    }
-    if (static_cast<std::uint32_t>(p) < 2 || p > 97)
-        throw MergeRefusal(first_path, "p = " + std::to_string(p) + " is out of range (2 to 97)");
+    // The set, from the p text and what is given beside the names.
+    const PrimeSet set = set_of_name<Profile>(p_text, given, first_path);
 
     // Every line of every file, then the windows' sequence.
-    const typename Profile::Density density(squares_set(p));
+    const typename Profile::Density density(set);
     ProgramLines<Profile> lines;
     lines.print_every_line = print_every_line;
     // Each file's extreme, its last record's excess: a file whose extreme
@@ -190,8 +175,7 @@ void merge_record_files(const std::string& program, const char* p_argument,
     const auto& last = windows.rbegin()->second;
     std::string q_summary = last.q.line, f_summary = last.f.line;
     if (through) {
-        const int active = active_square_count<Count>(p);
-        const std::uint64_t period = Profile::Density::excess_period(squares_set(p));
+        const std::uint64_t period = Profile::Density::excess_period(set);
         const std::uint64_t start = first.nmin > 1 ? first.nmin : 1;
         if (period == 0 || *through < last.q.N || *through - start < period ||
             last.q.N != start + period - 1)
@@ -200,7 +184,7 @@ void merge_record_files(const std::string& program, const char* p_argument,
                                    ", not where the excess has repeated for one period from n = " +
                                    std::to_string(start) + " on the way to " +
                                    std::to_string(*through));
-        const auto c = static_cast<Count>(count_q_numbers(*through, active));
+        const auto c = static_cast<Count>(count_q_numbers(*through, set));
         using Printed = typename Profile::Printed;
         char line[64];
         std::snprintf(line, sizeof line, Profile::summary_format, Printed(*through), Printed(c));

@@ -1,4 +1,4 @@
-// A window run's plan as the work folder keeps it: the program, p, the range,
+// A window run's plan as the work folder keeps it: the program, its set, the range,
 // and the windows and tasks, one "key value" line each. morvane-merge --plan
 // prints it, morvane-par writes it into the work folder once, and every task,
 // the final merge and --status read it back from there, so that a run started
@@ -14,7 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/squares.hpp"
+#include "engine/prime_set.hpp"
+#include "run/set_arguments.hpp"
 #include "run/decimal.hpp"
 #include "run/record_files.hpp"
 #include "windows/record_file_reader.hpp"
@@ -24,7 +25,7 @@ namespace morvane {
 
 struct RunPlan {
     std::string program;  // morvane, morvane-l or morvane-x
-    std::int32_t p = 0;
+    PrimeSet set;                   // the primes and the power
     std::string p_text;             // names the files; may be empty
     std::string N_text, nmin_text;  // as arguments that the program reads back as N and nmin
     WindowPlan windows;
@@ -41,10 +42,13 @@ inline std::string argument_text(std::uint64_t count) {
     return text;
 }
 
-// The plan's text: every count, and N and nmin followed by their argument texts.
+// The plan's text: the set, every count, and N and nmin followed by their
+// argument texts.
 inline std::string plan_text(const RunPlan& plan) {
     const WindowPlan& w = plan.windows;
-    return "program " + plan.program + "\np " + std::to_string(plan.p) + "\nptext " + plan.p_text +
+    // "k" only for a power other than 2: a plan of squares reads as it always has.
+    return "program " + plan.program + "\np " + bound_text(plan.set) +
+           (plan.set.k == 2 ? "" : "\nk " + std::to_string(plan.set.k)) + "\nptext " + plan.p_text +
            "\nN " + std::to_string(w.N) + " " + argument_text(w.N) + "\nnmin " +
            std::to_string(w.nmin) + " " + argument_text(w.nmin) + "\nlast " +
            std::to_string(w.last) + "\nwindows " + std::to_string(w.windows) + "\ntasks " +
@@ -79,10 +83,12 @@ inline RunPlan read_run_plan(const std::string& path) {
     };
     RunPlan plan;
     plan.program = text("program");
-    plan.p = static_cast<std::int32_t>(count("p"));
+    if (text("p") != "all") plan.set.bound = count("p");
+    else plan.set.bound = PrimeSet::every_prime;
+    plan.set.k = values.count("k") ? static_cast<int>(std::min<std::uint64_t>(count("k"), 64)) : 2;
     plan.p_text = text("ptext");
-    for (const char c : plan.p_text)
-        if (!is_digit(c)) throw MergeRefusal(path, "the p text holds other than digits");
+    if (!read_record_name(record_file_name('Q', plan.p_text.c_str(), 1)))
+        throw MergeRefusal(path, "the p text is not one of a record file's name");
     WindowPlan& w = plan.windows;
     w.N = count("N");
     w.nmin = count("nmin");
@@ -98,7 +104,9 @@ inline RunPlan read_run_plan(const std::string& path) {
     plan.N_text = argument_text(w.N);
     plan.nmin_text = argument_text(w.nmin);
     const std::uint64_t length = w.last >= w.first() ? w.last - w.first() + 1 : 0;
-    bool sound = plan.p >= 2 && plan.p <= 97 && w.N >= 2 && w.nmin <= w.last &&
+    const bool set_sound = (plan.set.all() || (plan.set.bound >= 2 && plan.set.bound <= 4294967295)) &&
+                           plan.set.k >= PrimeSet::min_power && plan.set.k <= PrimeSet::max_power;
+    bool sound = set_sound && w.N >= 2 && w.nmin <= w.last &&
                        w.last <= w.N && length >= 1 && w.head < length && w.windows >= 1 &&
                        w.windows - (w.head > 0) <= length - w.head && w.tasks >= 1 &&
                        w.tasks <= w.windows && (w.head == 0 || (w.tasks >= 2 && w.windows >= 2));

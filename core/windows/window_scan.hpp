@@ -87,12 +87,11 @@ inline std::uint64_t scan_window_length(std::uint64_t length, unsigned jobs) {
 // next but the scan state, so the chunks find what one scan finds. Returns false
 // when the sink stopped the scan or `stop` was set between chunks.
 template <class Profile, class Sink>
-bool scan_window(std::int32_t p, std::uint64_t a, std::uint64_t b, std::uint64_t chunk,
+bool scan_window(const PrimeSet& set, std::uint64_t a, std::uint64_t b, std::uint64_t chunk,
                  ScanState<Profile>& state, Sink& sink, const std::atomic<bool>& stop) {
     using Count = typename Profile::Count;
-    const int active = active_square_count<Count>(p);
-    FastScan<Profile> engine(p, b);
-    state.count = static_cast<Count>(count_q_numbers(a - 1, active));
+    FastScan<Profile> engine(set, b);
+    state.count = static_cast<Count>(count_q_numbers(a - 1, set));
     for (std::uint64_t from = a;; from += chunk) {
         const std::uint64_t to = b - from < chunk ? b : from + chunk - 1;
         if (!engine.scan(from, to, state, sink)) return false;
@@ -108,9 +107,9 @@ namespace detail {
 template <class Profile>
 class WindowRun {
 public:
-    WindowRun(std::int32_t p, std::uint64_t first, std::uint64_t last, std::uint64_t length,
+    WindowRun(const PrimeSet& set, std::uint64_t first, std::uint64_t last, std::uint64_t length,
               std::uint64_t chunk)
-        : p_(p),
+        : set_(set),
           first_(first),
           last_(last),
           length_(length),
@@ -127,7 +126,7 @@ public:
                 const std::uint64_t b = last_ - a < length_ ? last_ : a + length_ - 1;
                 RecordCollector<Profile> sink(stop_);
                 ScanState<Profile> state = start_state();
-                if (!scan_window<Profile>(p_, a, b, chunk_, state, sink, stop_)) return;
+                if (!scan_window<Profile>(set_, a, b, chunk_, state, sink, stop_)) return;
                 merge(k, std::move(sink), state.count);
             }
         } catch (...) {
@@ -191,7 +190,7 @@ private:
         std::uint64_t count;  // C(b)
     };
 
-    const std::int32_t p_;
+    const PrimeSet set_;
     const std::uint64_t first_, last_, length_, chunk_, windows_;
     std::atomic<std::uint64_t> next_{0};
     std::atomic<bool> stop_{false};
@@ -206,25 +205,23 @@ private:
 
 }  // namespace detail
 
-// The records of the run "p N nmin" (checked arguments), scanned as windows of
+// The records of the run of `set` to N from nmin (checked arguments), scanned as windows of
 // `length` n (0: scan_window_length) on `jobs` threads, each in chunks of
 // `chunk` n (0: scan_chunk), the same records as the run writes. The calling thread only waits, and
 // calls keep_going() about every tenth of a second; once that returns false, the threads stop
 // within a window and nothing is returned. An exception from a thread or from keep_going() comes
 // out here after every thread has ended.
 template <class Profile, class KeepGoing>
-std::optional<RunRecords<Profile>> scan_windows(std::int32_t p, typename Profile::Count N,
+std::optional<RunRecords<Profile>> scan_windows(const PrimeSet& set, typename Profile::Count N,
                                                 typename Profile::Count nmin, unsigned jobs,
                                                 std::uint64_t length, std::uint64_t chunk,
                                                 KeepGoing&& keep_going) {
-    using Count = typename Profile::Count;
-    const int active = active_square_count<Count>(p);
     const std::uint64_t first = nmin > 1 ? nmin : 1;
-    const std::uint64_t last = last_record_n<Profile>(squares_set(p), first, N);
+    const std::uint64_t last = last_record_n<Profile>(set, first, N);
     if (jobs < 1) jobs = 1;
     if (length == 0) length = scan_window_length(last - first + 1, jobs);
     if (chunk == 0) chunk = scan_chunk;
-    detail::WindowRun<Profile> run(p, first, last, length, chunk);
+    detail::WindowRun<Profile> run(set, first, last, length, chunk);
 
     std::vector<std::thread> threads;
     struct Joiner {  // every thread ends before the run goes, whatever happens
@@ -243,7 +240,7 @@ std::optional<RunRecords<Profile>> scan_windows(std::int32_t p, typename Profile
     if (run.error()) std::rethrow_exception(run.error());
     if (!complete) return std::nullopt;
     RunRecords<Profile> records = std::move(run.records());
-    if (last != N) records.q_total = count_q_numbers(N, active);
+    if (last != N) records.q_total = count_q_numbers(N, set);
     return records;
 }
 

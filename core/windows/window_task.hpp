@@ -89,7 +89,7 @@ struct WindowRecords {
 // ends early once stop is set: the records are then not the window's, and
 // *stopped says so.
 template <class Profile>
-WindowRecords<Profile> scan_window(std::int32_t p, typename Profile::Count a,
+WindowRecords<Profile> scan_window(const PrimeSet& set, typename Profile::Count a,
                                    typename Profile::Count b, const typename Profile::Real& maxQ,
                                    const typename Profile::Real& minE,
                                    const std::atomic<bool>* stop = nullptr,
@@ -106,10 +106,10 @@ WindowRecords<Profile> scan_window(std::int32_t p, typename Profile::Count a,
         // A window lies within one period of the excess: nothing is cut. The
         // chunked scan looks at the flag between chunks only.
         const bool whole =
-            !*stop && scan_window(p, a > 1 ? a : 1, b, scan_chunk, state, w, *stop);
+            !*stop && scan_window(set, a > 1 ? a : 1, b, scan_chunk, state, w, *stop);
         if (stopped) *stopped = !whole;
     } else {
-        fast_scan<Profile>(p, b, a, state, w);  // the sink takes every record
+        fast_scan<Profile>(set, b, a, state, w);  // the sink takes every record
     }
     w.count = state.count;
     return w;
@@ -122,10 +122,10 @@ WindowRecords<Profile> scan_window(std::int32_t p, typename Profile::Count a,
 // window, above the one before and beating it (the first beating the extreme
 // the window started from); and C(N) at the end.
 template <class Profile>
-std::string window_fault(const typename Profile::Density& density, int active,
+std::string window_fault(const typename Profile::Density& density, const PrimeSet& set,
                          const WindowRecords<Profile>& w) {
     using Count = typename Profile::Count;
-    CountWalk walk(active);
+    CountWalk walk(set);
     ScanState<Profile> state;
     state.maxQ = w.maxQ;
     state.minE = w.minE;
@@ -398,8 +398,7 @@ int run_task(const RunPlan& plan, const std::string& work, std::uint64_t t,
     double total_seconds = before.seconds;
     std::uint64_t total_n = before.n;
 
-    const int active = active_square_count<Count>(plan.p);
-    const typename Profile::Density density(squares_set(plan.p));
+    const typename Profile::Density density(plan.set);
     ProgramLines<Profile> lines;
 
     // The checkpoint, each file on its own; a damaged one starts again.
@@ -416,7 +415,7 @@ int run_task(const RunPlan& plan, const std::string& work, std::uint64_t t,
             if (k == end)
                 throw MergeRefusal(path, "its N = " + std::to_string(held.N) +
                                              " is not the end of one of the task's windows");
-            const Count c = static_cast<Count>(q_count_afresh(held.N, active));
+            const Count c = static_cast<Count>(q_count_afresh(held.N, plan.set));
             if (held.count != c)
                 throw MergeRefusal(path, "the count at N = " + std::to_string(held.N) + " is " +
                                              std::to_string(held.count) + ", not " +
@@ -469,11 +468,11 @@ int run_task(const RunPlan& plan, const std::string& work, std::uint64_t t,
         bool stopped = false;
         for (int attempt = 1; attempt <= settings.attempts && !good && !stopped; ++attempt) {
             WindowRecords<Profile> w =
-                scan_window<Profile>(plan.p, Count(wa), Count(wb), kinds[0].extreme,
+                scan_window<Profile>(plan.set, Count(wa), Count(wb), kinds[0].extreme,
                                      kinds[1].extreme, watch ? &stop : nullptr, &stopped);
             if (stopped) break;
             inspect(k, attempt, w);
-            const std::string fault = window_fault<Profile>(density, active, w);
+            const std::string fault = window_fault<Profile>(density, plan.set, w);
             if (fault.empty()) {
                 good = std::move(w);
             } else {

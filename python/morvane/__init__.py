@@ -1,28 +1,34 @@
 """The morvane experiment from Python.
 
-Given a bound p from 2 to 97, a positive integer is a Q-number when the square
-of a prime up to p divides it, and an F-number otherwise. C(n) counts the
-Q-numbers in [1, n], and delta = 1 - (1 - 1/4)(1 - 1/9)...(1 - 1/q^2) is their
-density. The Q-excess at n is C(n) - delta*n, the F-excess its negation. A run
-up to N records, from nmin on, every new maximum of the Q-excess at a Q-number
-and of the F-excess at an F-number: the lines of the programs' Q and F files.
+Given a set of primes and a power k, a positive integer is a Q-number when
+q**k divides it for a prime q of the set, and an F-number otherwise. The set is
+the primes up to a bound p, or every prime (p = "all"). C(n) counts the
+Q-numbers in [1, n], and delta = 1 - (1 - 1/2**k)(1 - 1/3**k)...(1 - 1/q**k)
+over the set is their density: 1 - 1/zeta(k) for every prime, whose F-numbers
+are the k-free numbers. The Q-excess at n is C(n) - delta*n, the F-excess its
+negation. A run up to N records, from nmin on, every new maximum of the
+Q-excess at a Q-number and of the F-excess at an F-number: the lines of the
+programs' Q and F files.
 
     >>> import morvane
     >>> run = morvane.scan(97, 10**6)          # morvane-x, the exact excess
     >>> run.q[-1]                              # the largest Q-excess record
     >>> run.write()                            # the program's two files
+    >>> morvane.scan("all", 10**6, k=3)        # the cube-free numbers
 
 scan() runs the programs' own fast engine (core/ in C++) in this process and
 hands the records over as numpy arrays; read() reads a pair of record files;
-q_count() and density() give C(x) and delta exactly.
+q_count() and density() give C(x) and delta.
 
 The programs: "morvane" (32-bit counts, binary64), "morvane-l" (64-bit counts,
-the x86-64 80-bit extended format) and "morvane-x" (64-bit counts, the exact
-excess), as in `man morvane`.
+the x86-64 80-bit extended format), both for the squares (k = 2) of the primes
+up to p from 2 to 97, and "morvane-x" (64-bit counts, the exact excess) for
+any p from 2 to 4294967295 or "all" and any k from 2 to 63, as in `man morvane`.
 """
 
 import operator
 import os
+import re
 
 from . import _core
 
@@ -35,28 +41,67 @@ PROGRAMS = tuple(_core.programs)
 _ALL_PROGRAMS = ("morvane", "morvane-l", "morvane-x")
 _LARGEST_N = {"morvane": 2**32 - 1, "morvane-l": 2**64 - 1, "morvane-x": 2**64 - 1}
 _MOST_JOBS = 256
+_LARGEST_P = 2**32 - 1  # morvane-x's; morvane and morvane-l take up to 97
+_EVERY_PRIME = _core.every_prime  # the bound the core takes for "all"
+# density() and the exact excesses of a finite set are fractions whose
+# denominator, the product of q**k over the primes q up to p, has about
+# 1.44 * p * k bits; Python reduces a fraction in time quadratic in that.
+_LARGEST_EXACT = 10**6  # p * k
 
 
-def _integer(value, name):
+def _integer(value, name, kinds="an integer"):
     """value as a Python int, or TypeError: ints and integer types such as
     numpy's, never bool, float or str (nothing is rounded or parsed)."""
     if isinstance(value, bool) or not hasattr(type(value), "__index__"):
         hint = ""
         if isinstance(value, float) and value.is_integer():
             hint = f"; write {int(value)} or an expression such as 10**6"
-        raise TypeError(f"{name} must be an integer, not {type(value).__name__} "
+        raise TypeError(f"{name} must be {kinds}, not {type(value).__name__} "
                         f"({value!r}){hint}")
     return operator.index(value)
 
 
-def _in_range(value, name, low, high, why=""):
+def _in_range(value, name, low, high, why="", then=""):
     if not low <= value <= high:
-        raise ValueError(f"{name} must be from {low} to {high}{why}, not {value}")
+        raise ValueError(f"{name} must be from {low} to {high}{why}, not {value}{then}")
     return value
 
 
-def _p(value):
-    return _in_range(_integer(value, "p"), "p", 2, 97)
+def _p(value, program="morvane-x"):
+    """p for program: an int, or "all" (morvane-x only)."""
+    if isinstance(value, str):
+        if value != "all":
+            raise ValueError(f'p must be an integer or "all", not {_shown(value)}')
+        if program != "morvane-x":
+            raise ValueError(f'p = "all" is morvane-x\'s alone: {program} takes p from 2 to 97')
+        return value
+    p = _integer(value, "p", 'an integer or "all"')
+    if program == "morvane-x":
+        return _in_range(p, "p", 2, _LARGEST_P, ' (or "all")')
+    return _in_range(p, "p", 2, 97, f" for {program}",
+                     f'; morvane-x takes p up to {_LARGEST_P} and "all"')
+
+
+def _k(value, program="morvane-x"):
+    """The power k for program: 2 to 63 for morvane-x, 2 for the others."""
+    k = _in_range(_integer(value, "k"), "k", 2, 63)
+    if k != 2 and program != "morvane-x":
+        raise ValueError(f"k must be 2 for {program} (the squares), not {k}; "
+                         "morvane-x takes k from 2 to 63")
+    return k
+
+
+def _bound(p):
+    """p as the core takes it: the bound, or _EVERY_PRIME for "all"."""
+    return _EVERY_PRIME if p == "all" else p
+
+
+def _exact_size(p, k):
+    """ValueError where the exact fraction of a finite set is refused."""
+    if p != "all" and p * k > _LARGEST_EXACT:
+        raise ValueError(f"the exact fraction of a finite set is given for p * k up to "
+                         f"10**6 (its denominator, the product of q**k over the primes q "
+                         f"up to p, has about 1.44 * p * k bits), not p = {p}, k = {k}")
 
 
 def _program(program):
@@ -85,12 +130,36 @@ def _shown(text):
     return repr(text) if len(text) <= 40 else f"{text[:20]!r}... ({len(text)} characters)"
 
 
+def _decimal_value(digits):
+    """The value of a text of digits as the programs read it, saturated at
+    2**63 - 1."""
+    digits = digits.lstrip("0") or "0"
+    return 2**63 - 1 if len(digits) > 19 else min(int(digits), 2**63 - 1)
+
+
 def _read_p(text):
-    """p as the programs read the digits of their first argument: the value,
-    saturated at 2**63 - 1, cut to its low 32 bits as a signed integer."""
-    digits = text.lstrip("0") or "0"
-    value = (2**63 - 1 if len(digits) > 19 else min(int(digits), 2**63 - 1)) & 0xFFFFFFFF
+    """p as morvane and morvane-l read the digits of their first argument:
+    the value cut to its low 32 bits as a signed integer."""
+    value = _decimal_value(text) & 0xFFFFFFFF
     return value - 2**32 if value >= 2**31 else value
+
+
+# morvane-x's p text: digits (maybe none) or "all", then k and the power when
+# it is not 2, without a leading zero.
+_SET_TEXT = re.compile(r"(all|[0-9]*)(?:k([1-9][0-9]*))?")
+
+
+def _set_of_text(text):
+    """(p, k) that morvane-x's p text names; p is None where the text has no
+    digits (a first argument such as +7)."""
+    found = _SET_TEXT.fullmatch(text)
+    power = found and found.group(2)
+    if not found or (power and not (len(power) <= 2 and 3 <= int(power) <= 63)):
+        raise ValueError(f'p_text must be digits or "all", then k and a power from 3 to 63 '
+                         f"when k is not 2 (as morvane-x names its files), not {_shown(text)}")
+    number = found.group(1)
+    p = "all" if number == "all" else _decimal_value(number) if number else None
+    return p, int(power) if power else 2
 
 
 class Run:
@@ -105,11 +174,12 @@ class Run:
         F-excess in f). For morvane and morvane-l the excess is the binary64
         value the program prints; for morvane-x the exact excess rounded to
         the nearest binary64 value. Read-only.
-    p, N, nmin, program, p_text, q_total, f_total
+    p, k, N, nmin, program, p_text, q_total, f_total
         the run (see their own help).
 
-    q_exact() and f_exact() give the excesses as exact fractions, write() the
-    program's two files byte for byte, plot() a picture of both series.
+    q_exact() and f_exact() give the excesses exactly (fractions; for every
+    prime, 50 significant digits), write() the program's two files byte for
+    byte, plot() a picture of both series.
     """
 
     __slots__ = ("_data", "_q", "_f")
@@ -137,8 +207,15 @@ class Run:
 
     @property
     def p(self):
-        """The bound on the primes, 2 to 97."""
+        """The set's bound on the primes: an int (2 to 97 for morvane and
+        morvane-l, up to 4294967295 for morvane-x), or "all" for every prime."""
         return self._data.p
+
+    @property
+    def k(self):
+        """The power: n is a Q-number when q**k divides it for a prime q of the
+        set; 2 (the squares) for morvane and morvane-l, 2 to 63 for morvane-x."""
+        return self._data.k
 
     @property
     def N(self):
@@ -158,8 +235,10 @@ class Run:
 
     @property
     def p_text(self):
-        """The p text that names the files: str(p) for a run of scan(), the
-        files' own for a run of read()."""
+        """The p text that names the files: for a run of scan() the one the
+        program writes, str(p) or "all", followed by "k" and the power when k
+        is not 2 ("97", "allk3", "1000k7"); for a run of read() the files'
+        own."""
         return self._data.p_text
 
     @property
@@ -174,42 +253,60 @@ class Run:
         return self._data.N - self._data.q_total
 
     def q_exact(self):
-        """The Q-excess of every Q record, in order, as fractions.Fraction, exact.
+        """The Q-excess of every Q record, in order, exactly.
 
-        For morvane-x the exact rational C(n) - delta*n; for morvane and
-        morvane-l the exact value of the binary number the program computed
-        (binary64, or the 80-bit extended format), before any rounding for
-        printing.
+        For morvane-x with a finite set, the rational C(n) - delta*n as a
+        fractions.Fraction, given for p * k up to 10**6 (beyond, ValueError: see
+        density()); for every prime, where delta = 1 - 1/zeta(k) is irrational,
+        a decimal.Decimal: C(n) - delta*n correctly rounded to 50 significant
+        digits, as density("all", k). For morvane and morvane-l, a Fraction:
+        the exact value of the binary number the program computed (binary64,
+        or the 80-bit extended format), before any rounding for printing.
         """
+        self._exact_size()
         return self._data.exact("Q")
 
     def f_exact(self):
-        """The F-excess of every F record, in order, as fractions.Fraction,
-        exact; see q_exact()."""
+        """The F-excess of every F record, in order, exactly; see q_exact()."""
+        self._exact_size()
         return self._data.exact("F")
+
+    def _exact_size(self):
+        if self.program == "morvane-x":
+            _exact_size(self.p, self.k)
 
     def write(self, folder=".", p_text=None):
         """Writes the two files the program writes for this run, byte for byte,
         into folder, and returns their paths (Q file, F file).
 
         The files are maxdevQ_<p text>-<nmin>.txt and maxdevF_<p text>-<nmin>.txt.
-        p_text is the text of the program's first argument up to its first
-        non-digit: digits only, possibly none (the programs' "+7" or " 7" leave
-        none), and read back as p; by default the run's own (str(p) for a run
-        of scan()). Each file is written beside its name and renamed over it
-        when complete, so a failure (OSError) leaves no half-written file.
+        For morvane and morvane-l, p_text is the text of the program's first
+        argument up to its first non-digit: digits only, possibly none (the
+        programs' "+7" or " 7" leave none), and read back as p. For morvane-x
+        it is those digits or "all", followed by "k" and the power when k is
+        not 2 ("allk3", "05k4", "k3" for the arguments "-k 3 +5"). Either way
+        it must name the run's p and k; by default the run's own (for a run of
+        scan(), str(p) or "all", with the power). Each file is written beside
+        its name and renamed over it when complete, so a failure (OSError)
+        leaves no half-written file.
         """
         folder = _path(folder, "folder")
         if p_text is None:
             p_text = self.p_text
         if not isinstance(p_text, str):
-            raise TypeError(f"p_text must be a str of digits, not {type(p_text).__name__} "
-                            f"({p_text!r})")
-        if not all("0" <= c <= "9" for c in p_text):
-            raise ValueError(f"p_text must be digits only (the first argument up to its "
-                             f"first non-digit), not {_shown(p_text)}")
-        if p_text and _read_p(p_text) != self.p:
-            raise ValueError(f"p_text {_shown(p_text)} gives p = {_read_p(p_text)}, "
+            raise TypeError(f"p_text must be a str, not {type(p_text).__name__} ({p_text!r})")
+        if self.program == "morvane-x":
+            p, k = _set_of_text(p_text)
+            if k != self.k:
+                raise ValueError(f"p_text {_shown(p_text)} gives k = {k}, "
+                                 f"not the run's k = {self.k}")
+        else:
+            if not all("0" <= c <= "9" for c in p_text):
+                raise ValueError(f"p_text must be digits only (the first argument up to its "
+                                 f"first non-digit), not {_shown(p_text)}")
+            p = _read_p(p_text) if p_text else None
+        if p is not None and p != self.p:
+            raise ValueError(f"p_text {_shown(p_text)} gives p = {p}, "
                              f"not the run's p = {self.p}")
         return self._data.write(folder, p_text)
 
@@ -241,40 +338,50 @@ class Run:
         ax.set_xlim(start, max(float(self.N), start * 1.001))
         ax.set_xlabel("n")
         ax.set_ylabel("excess")
-        ax.set_title(f"{self.program}: p = {self.p}, N = {self.N}, nmin = {self.nmin}")
+        power = f", k = {self.k}" if self.k != 2 else ""
+        ax.set_title(f"{self.program}: p = {self.p}{power}, N = {self.N}, nmin = {self.nmin}")
         ax.legend()
         return ax
 
     def __repr__(self):
-        return (f"<morvane.Run {self.program} p={self.p} N={self.N} nmin={self.nmin}: "
+        power = f" k={self.k}" if self.k != 2 else ""
+        return (f"<morvane.Run {self.program} p={self.p}{power} N={self.N} nmin={self.nmin}: "
                 f"{len(self.q)} Q records, {len(self.f)} F records>")
 
 
-def scan(p, N=900, nmin=1, program="morvane-x", jobs=1):
-    """Runs the experiment "program p N nmin" in this process and returns its
-    records as a Run: the records of exactly the files the program writes.
+def scan(p, N=900, nmin=1, program="morvane-x", jobs=1, k=2):
+    """Runs the experiment "program -k k p N nmin" in this process and returns
+    its records as a Run: the records of exactly the files the program writes.
 
-    p        the bound on the primes, 2 to 97 (it need not be prime)
+    p        the set: the primes up to p, from 2 to 97 for morvane and
+             morvane-l and to 4294967295 for morvane-x (it need not be
+             prime), or "all", every prime (morvane-x only)
     N        the last n, from 2; below 2**32 for morvane, 2**64 otherwise
     nmin     the first n that may hold a record, 0 to N (0 scans like 1)
     program  "morvane", "morvane-l" or "morvane-x" (the exact excess)
     jobs     threads: the run is cut into windows, scanned on that many
              threads and merged exactly, as morvane-merge merges window runs
+    k        the power, 2 to 63 for morvane-x, 2 (the squares) for the others:
+             n is a Q-number when q**k divides it for a prime q of the set
 
-    Arguments are Python integers (or integer types such as numpy's); anything
-    else raises TypeError, and a value out of range ValueError, naming the
-    argument. The scan runs the programs' fast engine without holding the GIL;
-    Ctrl-C stops it within about a second with KeyboardInterrupt.
+    Arguments are Python integers (or integer types such as numpy's), p also
+    the str "all"; anything else raises TypeError, and a value out of range
+    ValueError, naming the argument. The scan runs the programs' fast engine
+    without holding the GIL; Ctrl-C stops it within about a second with
+    KeyboardInterrupt.
 
         >>> run = morvane.scan(97, 10**6, program="morvane")
         >>> len(run.q), len(run.f)
         (81, 92)
+        >>> morvane.scan("all", 10**6, k=3).p_text     # the cube-free numbers
+        'allk3'
     """
-    p = _p(p)
+    program = _program(program)
+    p = _p(p, program)
     N = _integer(N, "N")
     nmin = _integer(nmin, "nmin")
-    program = _program(program)
     jobs = _integer(jobs, "jobs")
+    k = _k(k, program)
     largest = _LARGEST_N[program]
     if N < 2:
         raise ValueError(f"N must be at least 2, not {N}")
@@ -285,10 +392,10 @@ def scan(p, N=900, nmin=1, program="morvane-x", jobs=1):
                          f"(at most {largest}){other}")
     _in_range(nmin, "nmin", 0, N, " (N)")
     _in_range(jobs, "jobs", 1, _MOST_JOBS)
-    return Run(_core.scan(program, p, N, nmin, jobs))
+    return Run(_core.scan(program, _bound(p), N, nmin, jobs, k=k))
 
 
-def read(q_file, f_file, program="morvane-x", p=None):
+def read(q_file, f_file, program="morvane-x", p=None, k=None):
     """Reads the Q and F record files of one run of program into a Run.
 
     Every line is checked as morvane-merge checks its inputs: the names
@@ -296,26 +403,57 @@ def read(q_file, f_file, program="morvane-x", p=None):
     the lines as the program prints them, every excess recomputed from its n
     and count in the program's arithmetic and beating the one before, and both
     files complete, ending with summary lines that agree. A fault raises
-    ValueError naming the file and the line. p is needed only where the p text
-    is empty (the files of a first argument such as +7).
+    ValueError naming the file and the line.
+
+    The set comes from the p text of the names: digits, or for morvane-x also
+    "all", followed by "k" and the power when it is not 2 ("97", "allk3").
+    p (an int, or "all") and k, where given, must agree with it; p is needed
+    only where the p text has no digits (the files of a first argument such
+    as +7).
     """
     q_file = _path(q_file, "q_file")
     f_file = _path(f_file, "f_file")
     program = _program(program)
     if p is not None:
-        p = _p(p)
-    return Run(_core.read(program, q_file, f_file, p))
+        p = str(_p(p, program))
+    k = 0 if k is None else _k(k, program)
+    return Run(_core.read(program, q_file, f_file, p, k))
 
 
-def q_count(x, p):
-    """C(x), the number of Q-numbers in [1, x] for the primes up to p, exactly,
-    by inclusion and exclusion over the squarefree products d of those primes:
-    x - sum of mu(d) * floor(x / d**2). x from 0 to 2**64 - 1."""
+def q_count(x, p, k=2):
+    """C(x), the number of Q-numbers in [1, x] for the primes up to p (an int
+    from 2 to 4294967295, or "all" for every prime) and the power k (2 to 63),
+    exactly: x minus the count of the n <= x that no q**k of the set divides,
+    by inclusion and exclusion over the products d of the set's primes,
+    x - sum of mu(d) * floor(x / d**k), or by a sieve where the set has many
+    primes below the k-th root of x. x from 0 to 2**64 - 1."""
     x = _in_range(_integer(x, "x"), "x", 0, 2**64 - 1)
-    return _core.q_count(x, _p(p))
+    p = _p(p)
+    return _core.q_count(x, _bound(p), _k(k))
 
 
-def density(p):
-    """delta = 1 - (1 - 1/4)(1 - 1/9)...(1 - 1/q**2) over the primes q up to p,
-    the density of the Q-numbers, as an exact fractions.Fraction."""
-    return _core.density(_p(p))
+def density(p, k=2):
+    """delta, the density of the Q-numbers for the primes up to p and the
+    power k (2 to 63).
+
+    For a finite set (p an int from 2 to 4294967295) delta = 1 - (1 - 1/2**k)
+    (1 - 1/3**k)...(1 - 1/q**k) over the primes q up to p, as an exact
+    fractions.Fraction. Its denominator has about 1.44 * p * k bits, so it is
+    given for p * k up to 10**6; a larger set raises ValueError.
+
+    For every prime (p = "all") delta = 1 - 1/zeta(k), irrational for even k
+    and for k = 3: a decimal.Decimal of 50 significant digits, delta
+    correctly rounded to nearest. It is computed with MPFR from an enclosure
+    of delta (zeta(k) bounded from below and above, every operation rounded
+    outwards) made tight enough, by raising the precision, that both of its
+    ends round to the same 50 digits.
+
+        >>> morvane.density(3)
+        Fraction(1, 3)
+        >>> morvane.density("all")
+        Decimal('0.39207289814597337133672322074163416657384735196652')
+    """
+    p = _p(p)
+    k = _k(k)
+    _exact_size(p, k)
+    return _core.density(_bound(p), k)

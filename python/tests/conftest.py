@@ -33,18 +33,21 @@ def program_path(program):
     return path
 
 
-def program_files(folder, program, p, N, nmin, p_text=None):
-    """Runs the built program in folder (made empty) and returns the bytes of
-    its Q and F files."""
+def program_files(folder, program, p, N, nmin, p_text=None, k=2):
+    """Runs the built program ("-k k" before p where k is not 2) in folder
+    (made empty) and returns the bytes of its Q and F files."""
     folder = Path(folder)
     folder.mkdir(parents=True, exist_ok=True)
     text = str(p) if p_text is None else p_text
-    done = subprocess.run([str(program_path(program)), text, argument_text(N),
+    power = [] if k == 2 else ["-k", str(k)]
+    done = subprocess.run([str(program_path(program)), *power, text, argument_text(N),
                            argument_text(nmin)], cwd=folder, capture_output=True, timeout=600)
     assert done.returncode == 0 and done.stdout == b"" and done.stderr == b"", done
-    digits = re.match(r"[0-9]*", text).group()  # the p text: up to the first non-digit
-    q = folder / f"maxdevQ_{digits}-{nmin}.txt"
-    f = folder / f"maxdevF_{digits}-{nmin}.txt"
+    # The p text: "all", or the digits up to the first non-digit; then the power.
+    name = "all" if text == "all" else re.match(r"[0-9]*", text).group()
+    name += "" if k == 2 else f"k{k}"
+    q = folder / f"maxdevQ_{name}-{nmin}.txt"
+    f = folder / f"maxdevF_{name}-{nmin}.txt"
     return q.read_bytes(), f.read_bytes()
 
 

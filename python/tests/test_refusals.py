@@ -15,14 +15,15 @@ TOP64 = 2**64 - 1
 
 
 @pytest.mark.parametrize("kwargs, error, message", [
-    (dict(p=1), ValueError, r"^p must be from 2 to 97, not 1$"),
-    (dict(p=98), ValueError, r"^p must be from 2 to 97, not 98$"),
-    (dict(p=-1), ValueError, r"^p must be from 2 to 97, not -1$"),
-    (dict(p=2**32 + 2), ValueError, r"^p must be from 2 to 97, not 4294967298$"),  # no wrap
-    (dict(p=True), TypeError, r"^p must be an integer, not bool"),
-    (dict(p=97.0), TypeError, r"^p must be an integer, not float \(97\.0\); write 97"),
-    (dict(p="97"), TypeError, r"^p must be an integer, not str"),
-    (dict(p=None), TypeError, r"^p must be an integer, not NoneType"),
+    (dict(p=1), ValueError, r'^p must be from 2 to 4294967295 \(or "all"\), not 1$'),
+    (dict(p=98, program="morvane"), ValueError,
+     r'^p must be from 2 to 97 for morvane, not 98; morvane-x takes p up to 4294967295 and "all"$'),
+    (dict(p=-1), ValueError, r'^p must be from 2 to 4294967295 \(or "all"\), not -1$'),
+    (dict(p=2**32 + 2), ValueError, r"^p must be from 2 to 4294967295 .*, not 4294967298$"),  # no wrap
+    (dict(p=True), TypeError, r'^p must be an integer or "all", not bool'),
+    (dict(p=97.0), TypeError, r'^p must be an integer or "all", not float \(97\.0\); write 97'),
+    (dict(p="97"), ValueError, r"""^p must be an integer or "all", not '97'$"""),
+    (dict(p=None), TypeError, r'^p must be an integer or "all", not NoneType'),
     (dict(p=97, N=1), ValueError, r"^N must be at least 2, not 1$"),
     (dict(p=97, N=-1), ValueError, r"^N must be at least 2, not -1$"),
     (dict(p=97, N=1e6), TypeError, r"^N must be an integer, not float \(1000000\.0\); write "),
@@ -58,28 +59,34 @@ def test_scan_takes_integer_types_and_the_edges():
     (lambda: morvane.q_count(-1, 97), ValueError, r"^x must be from 0 to 18446744073709551615"),
     (lambda: morvane.q_count(2**64, 97), ValueError, r"^x must be from 0"),
     (lambda: morvane.q_count(10.0, 97), TypeError, r"^x must be an integer"),
-    (lambda: morvane.q_count(10, 1), ValueError, r"^p must be from 2 to 97, not 1$"),
-    (lambda: morvane.density(98), ValueError, r"^p must be from 2 to 97, not 98$"),
+    (lambda: morvane.q_count(10, 1), ValueError, r"^p must be from 2 to 4294967295 .*, not 1$"),
+    (lambda: morvane.density(2**32), ValueError, r"^p must be from 2 to 4294967295 .*, not 4294967296$"),
     (lambda: morvane.density(2.5), TypeError, r"^p must be an integer"),
     (lambda: morvane.read(3, "x"), TypeError, r"^q_file must be a path"),
     (lambda: morvane.read("maxdevQ_2-1.txt", "maxdevF_2-1.txt", program="x"), ValueError,
      r"^program must be one of"),
     (lambda: morvane.read("maxdevQ_2-1.txt", "maxdevF_2-1.txt", p=0), ValueError,
-     r"^p must be from 2 to 97"),
+     r"^p must be from 2 to 4294967295"),
+    (lambda: morvane.read("maxdevQ_2-1.txt", "maxdevF_2-1.txt", program="morvane", p=98),
+     ValueError, r"^p must be from 2 to 97 for morvane"),
 ])
 def test_the_other_functions_refuse(call, error, message):
     with pytest.raises(error, match=message):
         call()
 
 
-def test_write_refuses(tmp_path):
-    run = morvane.scan(5, 1000)
+@pytest.mark.parametrize("program, digits, cut, saturated", [
+    ("morvane", r"digits only", 6, -1),  # cut to 32 bits, as the program does
+    ("morvane-x", r'digits or "all"', 4294967302, 2**63 - 1),  # never cut
+])
+def test_write_refuses(tmp_path, program, digits, cut, saturated):
+    run = morvane.scan(5, 1000, program=program)
     for p_text, error, message in [
-        ("5x", ValueError, r"^p_text must be digits only"),
-        (" 5", ValueError, r"^p_text must be digits only"),
+        ("5x", ValueError, rf"^p_text must be {digits}"),
+        (" 5", ValueError, rf"^p_text must be {digits}"),
         ("6", ValueError, r"^p_text '6' gives p = 6, not the run's p = 5$"),
-        ("4294967302", ValueError, r"gives p = 6"),
-        ("9" * 100000, ValueError, r"gives p = -1,"),  # saturated at 2^63 - 1, as atoi does
+        ("4294967302", ValueError, rf"gives p = {cut},"),
+        ("9" * 100000, ValueError, rf"gives p = {saturated},"),  # as atoi saturates
         (5, TypeError, r"^p_text must be a str"),
     ]:
         with pytest.raises(error, match=message):
@@ -198,4 +205,10 @@ def test_read_refuses_p(tmp_path):
     (tmp_path / "maxdevQ_98-1.txt").write_bytes(q.read_bytes())
     (tmp_path / "maxdevF_98-1.txt").write_bytes(f.read_bytes())
     refuses(tmp_path / "maxdevQ_98-1.txt", tmp_path / "maxdevF_98-1.txt",
-            r"maxdevQ_98-1\.txt: p = 98 is out of range \(2 to 97\)")
+            r"maxdevQ_98-1\.txt: p = 98 is out of range \(2 to 97\)", program="morvane")
+    refuses(tmp_path / "maxdevQ_98-1.txt", tmp_path / "maxdevF_98-1.txt",
+            r"line 1: the excess is not the one morvane-x computes")  # p = 98 is morvane-x's
+    (tmp_path / "maxdevQ_4294967296-1.txt").write_bytes(q.read_bytes())
+    (tmp_path / "maxdevF_4294967296-1.txt").write_bytes(f.read_bytes())
+    refuses(tmp_path / "maxdevQ_4294967296-1.txt", tmp_path / "maxdevF_4294967296-1.txt",
+            r"maxdevQ_4294967296-1\.txt: p = 4294967296 is out of range \(2 to 4294967295, or all\)")

@@ -308,4 +308,40 @@ check "a run planned otherwise: another -w refused; without -w and -t it goes on
 
 check "--status of a finished run" sh -c "cd '$work/replanned' && '$par' --status $long 97 $N | grep -q 'the run is done'"
 
+if [ -x "$build/morvane-x" ]; then
+    # Other sets and powers: the power after the program, every prime, p past 97.
+    check "morvane-x -k 3 all 3000000 in 9 windows, 3 tasks" \
+        same_as_one_run morvane-x -k 3 all 3000000 -- -w 9 -t 3
+    check "morvane-x all, 3*10^5 n from 10^15, in 7 windows" \
+        same_as_one_run morvane-x all 1000000000300000 1000000000000000 -- -w 7
+    check "morvane-x -k4 1000 2000000 in 5 windows" same_as_one_run morvane-x -k4 1000 2000000 -- -w 5
+    check "morvane-x -k 3 all 2000000 (short: one run)" same_as_one_run morvane-x -k 3 all 2000000 --
+    check "morvane-x -k 64: the program's message, status 1" \
+        refused 1 "Error: value of k out of range" morvane-x -k 64 all
+    check "morvane-x -k 3 alone: the usage text, status 0" \
+        sh -c "'$par' morvane-x -k 3 | grep -q '^Usage: morvane-par'"
+
+    # Every prime's cubes stopped by Ctrl-C and started again: one run's bytes;
+    # --status names the run by its power.
+    run_args=(-j 2 -w 200 -t 4 morvane-x -k 3 all 400000000000)
+    one=$work/one-cubes
+    mkdir "$one"
+    (cd "$one" && "$build/morvane-x" -k 3 all 400000000000)
+    cubes_resumed() {
+        local run=$work/cubes
+        start "$run" || return 1
+        kill -INT -- -"$pid"
+        wait "$pid"
+        [ -d "$run/morvane-par.morvane-x.allk3-1.400000000000.work" ] || { ls "$run"; return 1; }
+        (cd "$run" && "$par" --status morvane-x -k 3 all 400000000000) > "$work/status" &&
+            grep -q '^windows: [1-9][0-9]* of 200 done$' "$work/status" || { cat "$work/status"; return 1; }
+        again "$run" || return 1
+        grep -q '^morvane-par: [1-9][0-9]* of 200 windows done before' "$work/again" ||
+            { cat "$work/again"; return 1; }
+        "$build/morvane-check" morvane-x -k 3 "$run"/maxdev*
+    }
+    check "morvane-x -k 3 all 4*10^11 stopped by Ctrl-C, started again: one run's bytes, checked" \
+        cubes_resumed
+fi
+
 tally

@@ -1,0 +1,99 @@
+// The multiples of the largest powers, found by their cofactor: a multiple
+// j q^k of a power with q > cut in [first, last] has j <= last / (cut + 1)^k,
+// so instead of looking at every prime up to root_k(last) (5 * 10^7 of them
+// for squares at 10^18), the sieve keeps one entry per cofactor j, with the
+// next q that puts j q^k in the range.
+//
+// Any integer q will do, prime or not, as long as q <= p: every prime factor r
+// of q is in the set then, and r^k divides each multiple of q^k, so a mark by a
+// composite q falls on a Q-number that is marked anyway. So the q of a cofactor
+// simply count up. The cut is chosen so that about 2^17 cofactors remain;
+// their marks are few (L / cut over a range of L n, against 0.001 L from the
+// primes below the cut).
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "engine/prime_set.hpp"
+
+namespace morvane {
+
+class CofactorHits {
+public:
+    static constexpr std::uint64_t most_cofactors = std::uint64_t{1} << 17;
+
+    // The q at or below which the primes are looked at one by one for a run up
+    // to `last`: the least that leaves at most most_cofactors cofactors.
+    static std::uint64_t cut(const PrimeSet& set, std::uint64_t last) {
+        return integer_root(last / most_cofactors, set.k);
+    }
+
+    CofactorHits() = default;
+
+    // The multiples j q^k in [first, last] of every q in (cut, largest].
+    CofactorHits(const PrimeSet& set, std::uint64_t cut, std::uint64_t largest,
+                 std::uint64_t first, std::uint64_t last)
+        : k_(set.k), first_(first), last_(last), largest_(largest) {
+        if (cut >= largest) return;
+        const std::uint64_t smallest = prime_power(cut + 1, k_);
+        if (smallest == 0) return;
+        for (std::uint64_t j = 1; j <= last / smallest; ++j) {
+            // The least q with j q^k >= first.
+            const std::uint64_t q = std::max(cut, first == 0 ? 0 : root((first - 1) / j)) + 1;
+            push(j, q);
+        }
+    }
+
+    bool empty() const { return heap_.empty(); }
+
+    // Calls mark(offset from first) for every multiple at an offset below
+    // `end`, in no particular order, and moves each cofactor on.
+    template <class Mark>
+    void take_before(std::uint64_t end, Mark&& mark) {
+        while (!heap_.empty() && heap_.front().offset < end) {
+            std::pop_heap(heap_.begin(), heap_.end(), later);
+            const Entry e = heap_.back();
+            heap_.pop_back();
+            mark(e.offset);
+            push(e.j, e.q + 1);
+        }
+    }
+
+private:
+    struct Entry {
+        std::uint64_t offset;  // of j q^k from first
+        std::uint64_t j, q;
+    };
+    static bool later(const Entry& a, const Entry& b) { return a.offset > b.offset; }
+
+    // floor(x^(1/k)): a floating guess set right with exact powers.
+    std::uint64_t root(std::uint64_t x) const {
+        auto r = static_cast<std::uint64_t>(std::pow(static_cast<long double>(x), 1.0L / k_));
+        const auto fits = [&](std::uint64_t q) {
+            const std::uint64_t power = prime_power(q, k_);
+            return power != 0 && power <= x;
+        };
+        while (r > 0 && !fits(r)) --r;
+        while (fits(r + 1)) ++r;
+        return r;
+    }
+
+    // Keeps j with q when j q^k lies in the range and q <= largest.
+    void push(std::uint64_t j, std::uint64_t q) {
+        if (q > largest_) return;
+        const std::uint64_t power = prime_power(q, k_);
+        if (power == 0 || power > last_ / j) return;
+        const std::uint64_t n = j * power;  // >= first: q was chosen so
+        heap_.push_back({n - first_, j, q});
+        std::push_heap(heap_.begin(), heap_.end(), later);
+    }
+
+    int k_ = 2;
+    std::uint64_t first_ = 0, last_ = 0, largest_ = 0;
+    std::vector<Entry> heap_;  // the nearest multiple on top
+};
+
+}  // namespace morvane

@@ -1,0 +1,77 @@
+// Each program's profile, chosen by the program's name, and the run its
+// arguments ask for: one place for every front end that takes PROGRAM on its
+// command line (morvane-merge, morvane-check, the Python module).
+//
+// A build has morvane always, morvane-l where long double is the x87 format
+// (MORVANE_WITH_EXTENDED), morvane-x where GMP, MPFR and libprimesieve are
+// (MORVANE_WITH_EXACT).
+#pragma once
+
+#include <string>
+
+#include "profiles/profile.hpp"
+#include "run/command_line.hpp"
+#include "run/set_arguments.hpp"
+#ifdef MORVANE_WITH_EXACT
+#include "run/set_command_line.hpp"
+#endif
+
+namespace morvane {
+
+// Calls body with a value of the profile of the program so named; false when
+// this build has no such program.
+template <class Body>
+bool with_profile(const std::string& program, Body&& body) {
+    if (program == "morvane") return body(NarrowProfile{}), true;
+#ifdef MORVANE_WITH_EXTENDED
+    if (program == "morvane-l") return body(ExtendedProfile{}), true;
+#endif
+#ifdef MORVANE_WITH_EXACT
+    if (program == "morvane-x") return body(ExactProfile{}), true;
+#endif
+    return false;
+}
+
+// Whether Profile's program takes the set: morvane and morvane-l the squares
+// of the primes up to p <= 97, morvane-x every set.
+template <class Profile>
+bool takes_set(const PrimeSet& set) {
+    if constexpr (Profile::any_set) {
+        return true;
+    } else {
+        return !set.all() && set.k == 2 && set.bound >= 2 && set.bound <= 97;
+    }
+}
+
+// Given for arguments that name no p: "-k 3" alone.
+inline constexpr const char no_p_given[] = "no p";
+
+// The run that PROGRAM's arguments ask for (argv[0] the program's name, at
+// least one argument after it), or the program's own message for a refused
+// one, or no_p_given. morvane-x's first argument cut in place as it cuts it.
+template <class Profile>
+const char* read_program_arguments(int argc, char** argv, RunParameters<Profile>& run) {
+#ifdef MORVANE_WITH_EXACT
+    if constexpr (std::is_same_v<Profile, ExactProfile>) {
+        run = RunParameters<Profile>{};
+        run.N = 0;
+        if (const char* error = read_set_arguments(argc, argv, run)) return error;
+        return run.N == 0 ? no_p_given : nullptr;
+    }
+#endif
+    run = read_arguments<Profile>(argc, argv);
+    return argument_error(run);
+}
+
+// morvane-x's power as morvane-merge and morvane-check take it after the
+// program's name, "-k K" or "-kK" at argv[i]: i moved past it and k set, or
+// nothing when argv[i] is no -k. The message of a bad K.
+inline const char* read_power_option(int argc, char** argv, int& i, int& k) {
+    if (i >= argc || std::string(argv[i]).rfind("-k", 0) != 0) return nullptr;
+    const bool joined = argv[i][2] != '\0';
+    const char* text = joined ? argv[i] + 2 : i + 1 < argc ? argv[i + 1] : "";
+    i += joined ? 1 : 2;
+    return read_power(text, k);
+}
+
+}  // namespace morvane

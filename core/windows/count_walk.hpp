@@ -1,0 +1,239 @@
+// C(n), the number of Q-numbers in [1, n], at ascending n, counted afresh for
+// the checks of record files and windows: from nothing but n and the set,
+// never from the engine's sieve or a file's own counts.
+//
+// The walk sieves blocks of 2^16 n. A block that holds a looked-up n is marked
+// in full and its counts summed once, so the records bunched at a window's
+// start cost one block between them. The blocks after it are sieved in turn,
+// as far as that has cost less than a count afresh, which starts the walk
+// again at a block further on (both are exact).
+//
+// Marking needs every q^k <= n with q <= p. Any integer q >= 2 up to p will
+// do, prime or not: a prime factor r of q is in the set too, and r^k divides
+// every multiple of q^k. The powers below a block's length are marked in each
+// block; the larger ones wait in a heap at their next multiple: each prime up
+// to a cut Q0 <= 2^22, and beyond the cut each cofactor j, whose multiples
+// j q^k come as q counts up (j <= reach / (Q0 + 1)^k: 2^20 near 2^64 for
+// squares, none for cubes and beyond, whose primes stay below 2^22).
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "engine/mobius_count.hpp"
+#include "engine/prime_set.hpp"
+
+namespace morvane {
+
+namespace detail {
+
+// The primes up to `limit` by a plain sieve of Eratosthenes: the walk's own.
+inline std::vector<std::uint32_t> walk_primes(std::uint32_t limit) {
+    std::vector<bool> composite(std::size_t{limit} + 1, false);
+    std::vector<std::uint32_t> primes;
+    for (std::uint64_t i = 2; i <= limit; ++i) {
+        if (composite[i]) continue;
+        primes.push_back(static_cast<std::uint32_t>(i));
+        for (std::uint64_t j = i * i; j <= limit; j += i) composite[j] = true;
+    }
+    return primes;
+}
+
+// floor(x^(1/k)): a floating first guess, then set right with exact powers.
+inline std::uint64_t floor_root(std::uint64_t x, int k) {
+    if (k == 1 || x < 2) return x;
+    auto r = static_cast<std::uint64_t>(std::pow(static_cast<long double>(x), 1.0L / k));
+    const auto fits = [&](std::uint64_t q) {
+        const std::uint64_t power = prime_power(q, k);
+        return power != 0 && power <= x;
+    };
+    while (r > 1 && !fits(r)) --r;
+    while (fits(r + 1)) ++r;
+    return r;
+}
+
+// x - C(x) by inclusion and exclusion, one prime at a time: the numbers up to
+// x divisible by the last power s are s * m with m divisible by none of the
+// others (the powers are coprime), so
+//     F(x, j) = x - sum over i < j of F(floor(x / s_i), i),
+// nested divisions, never a product of powers.
+inline std::uint64_t free_count_nested(std::uint64_t x, const std::uint64_t* powers, int count) {
+    std::uint64_t free = x;
+    for (int j = 0; j < count; ++j) {
+        if (powers[j] > x) break;  // powers ascend: no later one divides a number up to x
+        free -= free_count_nested(x / powers[j], powers, j);
+    }
+    return free;
+}
+
+}  // namespace detail
+
+// C(x) for the set counted afresh. A finite set whose primes up to root_k(x)
+// lie below 2^16 goes by nested divisions over the walk's own primes; every
+// prime and larger sets by the sum of mu(d) floor(x / d^k) with the Mertens
+// function (mobius_count.hpp), the one way that is fast there, which the tests
+// hold against published counts and an independent reference.
+inline std::uint64_t q_count_afresh(std::uint64_t x, const PrimeSet& set) {
+    const std::uint64_t largest = largest_needed_prime(set, x);
+    if (set.all() || largest >= (std::uint64_t{1} << 16)) return x - free_count_sieved(x, set);
+    std::vector<std::uint64_t> powers;
+    for (const std::uint32_t q : detail::walk_primes(static_cast<std::uint32_t>(largest)))
+        powers.push_back(prime_power(q, set.k));
+    return x - detail::free_count_nested(x, powers.data(), static_cast<int>(powers.size()));
+}
+
+class CountWalk {
+public:
+    static constexpr std::uint64_t block = std::uint64_t{1} << 16;
+    // The primes up to this are kept one by one; larger q by their cofactor.
+    static constexpr std::uint64_t cofactor_cut = std::uint64_t{1} << 22;
+    // How far a walk goes from where it started before it starts again.
+    static constexpr std::uint64_t reach = std::uint64_t{1} << 36;
+
+    explicit CountWalk(const PrimeSet& set) : set_(set) {}
+
+    // C(n). Ascending n cost least; an n below the block before is counted
+    // afresh.
+    std::uint64_t at(std::uint64_t n) {
+        go_to(n);
+        return before_ + prefix_[n - first_];
+    }
+
+    // Whether n is a Q-number.
+    bool is_q_number(std::uint64_t n) {
+        go_to(n);
+        return marks_[n - first_] != 0;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    static double seconds_since(Clock::time_point start) {
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    }
+
+    // Makes n's block the walk's: sieving the blocks on the way, or starting
+    // again there when that has been cheaper.
+    void go_to(std::uint64_t n) {
+        const std::uint64_t target = n / block;
+        if (started_ && target == index_) return;
+        const bool ahead = started_ && target > index_ && target <= last_block_;
+        if (ahead && double(target - index_) * block_seconds_ <= afresh_seconds_) {
+            while (index_ != target) {
+                const auto start = Clock::now();
+                before_ += prefix_.back();
+                sieve(index_ + 1);
+                const double took = seconds_since(start);
+                block_seconds_ = block_seconds_ == 0 ? took : 0.75 * block_seconds_ + 0.25 * took;
+            }
+            return;
+        }
+        const auto start = Clock::now();
+        start_at(target);
+        afresh_seconds_ = std::max(afresh_seconds_, seconds_since(start));
+        started_ = true;
+    }
+
+    // C below block `index` counted afresh, and the sieve set up from there.
+    void start_at(std::uint64_t index) {
+        const std::uint64_t first = index * block;
+        before_ = first == 0 ? 0 : q_count_afresh(first - 1, set_);
+        const std::uint64_t end = ~std::uint64_t{0} - first < reach ? ~std::uint64_t{0}
+                                                                      : first + reach - 1;
+        last_block_ = end / block;
+        const std::uint64_t largest = largest_needed_prime(set_, end);
+        const std::uint64_t cut = std::min(largest, cofactor_cut);
+        small_.clear();
+        far_.clear();
+        for (const std::uint32_t q : detail::walk_primes(static_cast<std::uint32_t>(cut))) {
+            const std::uint64_t s = prime_power(q, set_.k);
+            // The first multiple at or after first (none past 2^64 - 1).
+            const std::uint64_t offset = (s - first % s) % s;
+            if (s < block) {
+                small_.push_back({s, offset});
+            } else if (offset <= end - first) {
+                far_.push_back({first + offset, s, 0});
+            }
+        }
+        // Beyond the cut, cofactor j with the least q > cut that puts j q^k at
+        // or after first.
+        if (largest > cut)
+            for (std::uint64_t j = 1; j <= end / prime_power(cut + 1, set_.k); ++j) {
+                const std::uint64_t low = first == 0 ? 0 : detail::floor_root((first - 1) / j, set_.k);
+                push_cofactor(j, std::max(low, cut) + 1, largest, end);
+            }
+        std::make_heap(far_.begin(), far_.end(), later);
+        largest_ = largest;
+        end_ = end;
+        sieve(index);
+    }
+
+    // Marks the Q-numbers of block `index`, the one after the last, and sums them.
+    void sieve(std::uint64_t index) {
+        index_ = index;
+        first_ = index * block;
+        marks_.assign(block, 0);
+        for (auto& power : small_) {
+            std::uint64_t i = power.offset;
+            for (; i < block; i += power.modulus) marks_[i] = 1;
+            power.offset = i - block;
+        }
+        const std::uint64_t last = first_ + (block - 1);  // blocks are aligned: below 2^64
+        while (!far_.empty() && far_.front().next <= last) {
+            std::pop_heap(far_.begin(), far_.end(), later);
+            Far f = far_.back();
+            far_.pop_back();
+            marks_[f.next - first_] = 1;
+            if (f.q == 0) {  // a prime's power: its next multiple
+                if (f.modulus <= end_ - f.next) push_far({f.next + f.modulus, f.modulus, 0});
+            } else {  // a cofactor: the next q
+                push_cofactor(f.modulus, f.q + 1, largest_, end_);
+            }
+        }
+        if (first_ == 0) marks_[0] = 0;  // 0 is no n of a run
+        prefix_.resize(block);
+        std::uint32_t running = 0;
+        for (std::uint64_t i = 0; i < block; ++i) prefix_[i] = running += marks_[i];
+    }
+
+    struct Small {
+        std::uint64_t modulus;
+        std::uint64_t offset;  // of the next multiple from the next block's first n
+    };
+    struct Far {
+        std::uint64_t next;     // the next multiple
+        std::uint64_t modulus;  // q^k of a prime; for a cofactor, j
+        std::uint64_t q;        // a cofactor's q; 0 for a prime's power
+    };
+    static bool later(const Far& a, const Far& b) { return a.next > b.next; }
+
+    void push_far(const Far& f) {
+        far_.push_back(f);
+        std::push_heap(far_.begin(), far_.end(), later);
+    }
+
+    // j q^k, unless it passes end or q passes the largest prime needed.
+    void push_cofactor(std::uint64_t j, std::uint64_t q, std::uint64_t largest,
+                       std::uint64_t end) {
+        const std::uint64_t power = prime_power(q, set_.k);
+        if (q > largest || power == 0 || power > end / j) return;
+        push_far({j * power, j, q});
+    }
+
+    PrimeSet set_;
+    bool started_ = false;
+    std::uint64_t index_ = 0, first_ = 0;  // the block's index and first n
+    std::uint64_t last_block_ = 0;         // the last block of the walk's reach
+    std::uint64_t end_ = 0, largest_ = 0;  // the reach's last n and its largest prime
+    std::uint64_t before_ = 0;             // C(first_ - 1)
+    std::vector<unsigned char> marks_;     // 1 at the block's Q-numbers
+    std::vector<std::uint32_t> prefix_;    // the Q-numbers in [first_, first_ + i]
+    std::vector<Small> small_;
+    std::vector<Far> far_;  // a heap, the nearest multiple on top
+    double block_seconds_ = 0, afresh_seconds_ = 0;
+};
+
+}  // namespace morvane
