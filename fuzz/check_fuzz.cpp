@@ -1,8 +1,9 @@
 // Fuzz target: morvane-check's reading of a record file, on any bytes.
 //
 // The first two input bytes choose the program (morvane, morvane-l,
-// morvane-x), the kind of file, p and the nmin in its name; the rest is the
-// file. The check must never crash, and whatever it accepts must hold up
+// morvane-x), the kind of file, the p text (with morvane-x's sets: every
+// prime, cubes, p = 1000, fourth powers) and the nmin in its name; the rest is
+// the file. The check must never crash, and whatever it accepts must hold up
 // against the engine's own count: every record line's count and the summary's
 // are C(n) (Q file) or n - C(n) (F file) by count_q_numbers, a formula apart
 // from the check's, and each record's n rises and is of the file's kind.
@@ -29,8 +30,8 @@ std::string folder;
 }
 
 // The accepted file against count_q_numbers.
-void expect_counts(const std::string& bytes, char kind, int p, std::uint64_t nmin) {
-    const morvane::PrimeSet set = morvane::squares_set(p);
+void expect_counts(const std::string& bytes, char kind, const morvane::PrimeSet& set,
+                   std::uint64_t nmin) {
     std::istringstream in(bytes);
     std::uint64_t last = 0;
     for (std::string line; std::getline(in, line);) {
@@ -51,10 +52,10 @@ void expect_counts(const std::string& bytes, char kind, int p, std::uint64_t nmi
 }
 
 template <class Profile>
-void check(const std::string& program, char kind, int p, std::uint64_t nmin,
+void check(const std::string& program, char kind, const std::string& p_text, std::uint64_t nmin,
            const std::string& bytes) {
     const std::string path =
-        folder + "/maxdev" + kind + "_" + std::to_string(p) + "-" + std::to_string(nmin) + ".txt";
+        folder + "/maxdev" + kind + "_" + p_text + "-" + std::to_string(nmin) + ".txt";
     std::FILE* f = std::fopen(path.c_str(), "w");
     if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f))
         std::abort();
@@ -65,7 +66,8 @@ void check(const std::string& program, char kind, int p, std::uint64_t nmin,
         accepted = false;
     }
     std::remove(path.c_str());
-    if (accepted) expect_counts(bytes, kind, p, nmin);
+    // Accepted, the name gives a set of the program.
+    if (accepted) expect_counts(bytes, kind, morvane::set_of_name<Profile>(p_text, {}, path), nmin);
 }
 
 }  // namespace
@@ -80,11 +82,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
-    constexpr int ps[] = {2, 3, 5, 13, 23, 97, 10, 98};
+    const char* const ps[] = {"2",  "3",   "5",     "13",   "23",        "97", "10", "98",
+                              "all", "allk3", "1000", "13k4", "4294967296", "2k63"};
     constexpr std::uint64_t nmins[] = {1, 0, 2, 100, 1000000000000, 4294967295};
     const char kind = data[0] & 1 ? 'F' : 'Q';
     const int program = (data[0] >> 1) % 3;
-    const int p = ps[(data[0] >> 3) & 7];
+    const std::string p = ps[(data[0] >> 3) % 14];
     const std::uint64_t nmin = nmins[data[1] % 6];
     const std::string bytes(reinterpret_cast<const char*>(data) + 2, size - 2);
     if (program == 0 && nmin <= 0xFFFFFFFFu)

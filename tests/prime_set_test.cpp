@@ -80,6 +80,30 @@ TEST(SetCount, AgreesWithTheWalkAndAcrossMethods) {
 // Every prime, k = 2, far enough out that the d beyond 2^24 go by the Mertens
 // function: against the whole sum of mu(d) floor(x / d^2), mu from a sieve of
 // its own here.
+// The sieve of mu for every prime, which tells a prime left over by the sum of
+// the logarithms alone, against mu by trial division, on segments from 2^18 to
+// the top of 2^32.
+TEST(SetCount, MobiusByLogarithmsIsMobius) {
+    std::vector<signed char> mu;
+    std::vector<std::uint8_t> logs;
+    for (const std::uint64_t lo : {std::uint64_t{1} << 18, std::uint64_t{1} << 24,
+                                   std::uint64_t{3000000007}, (std::uint64_t{1} << 32) - 20000}) {
+        const std::uint64_t hi = std::min(lo + 20000, std::uint64_t{1} << 32);
+        detail::every_prime_mobius(lo, hi, mu, logs);
+        for (std::uint64_t d = lo; d < hi; ++d) {
+            std::uint64_t m = d;
+            int want = 1;
+            for (std::uint64_t q = 2; q * q <= m && want != 0; ++q) {
+                if (m % q != 0) continue;
+                m /= q;
+                want = m % q == 0 ? 0 : -want;
+            }
+            if (want != 0 && m > 1) want = -want;
+            ASSERT_EQ(mu[d - lo], want) << "d=" << d;
+        }
+    }
+}
+
 TEST(SetCount, MertensGroupingAgreesWithTheWholeSum) {
     const std::uint64_t xs[] = {1000000000000000ull, 1000000000000000ull + 12345, 3000000000000000ull};
     const std::uint64_t D = integer_root(xs[2], 2);

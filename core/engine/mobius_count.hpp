@@ -17,6 +17,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -51,10 +52,47 @@ inline bool is_small_prime(std::uint64_t q) {
     return std::binary_search(primes.begin(), primes.end(), q);
 }
 
+namespace detail {
+
+// mu(d) for d in [lo, hi), 2^18 <= lo < hi <= 2^32, every prime in the set.
+// Whether a prime above the sieving ones divides d needs no product. Let S be
+// the sum of floor(log2 q) over the sieving primes q of d, L = floor(log2 d).
+// If they make all of d, S > log2 d - 9 >= L - 9 (each floor loses less than
+// 1, and no d < 2^32 has 10 distinct primes: their product would pass
+// 6469693230), so S >= L - 8. If a prime r is left over, r > sqrt(d) and
+// S <= log2(d / r) < (L + 1) / 2, below L - 8 since L >= 18. So bytes are
+// added where products were multiplied and divided.
+inline void every_prime_mobius(std::uint64_t lo, std::uint64_t hi, std::vector<signed char>& mu,
+                               std::vector<std::uint8_t>& logs) {
+    const std::uint64_t length = hi - lo;
+    mu.assign(length, 1);
+    logs.assign(length, 0);
+    for (const std::uint32_t q : sieving_primes()) {
+        if (std::uint64_t{q} * q >= hi) break;
+        const auto log_q = static_cast<std::uint8_t>(std::bit_width(q) - 1);
+        for (std::uint64_t i = (q - lo % q) % q; i < length; i += q) {
+            mu[i] = static_cast<signed char>(-mu[i]);
+            logs[i] = static_cast<std::uint8_t>(logs[i] + log_q);
+        }
+        const std::uint64_t square = std::uint64_t{q} * q;
+        for (std::uint64_t i = (square - lo % square) % square; i < length; i += square) mu[i] = 0;
+    }
+    for (std::uint64_t i = 0; i < length; ++i) {
+        const int L = std::bit_width(lo + i) - 1;
+        if (logs[i] < L - 8) mu[i] = static_cast<signed char>(-mu[i]);
+    }
+}
+
+}  // namespace detail
+
 // mu(d) for d in [lo, hi), 0 where d has a prime outside the set, the
 // segment of a sieve over 1 <= lo < hi <= 2^32.
 inline void set_mobius(std::uint64_t lo, std::uint64_t hi, std::uint64_t bound,
                        std::vector<signed char>& mu, std::vector<std::uint64_t>& product) {
+    if (lo >= (std::uint64_t{1} << 18) && bound >= hi - 1) {
+        static thread_local std::vector<std::uint8_t> logs;
+        return detail::every_prime_mobius(lo, hi, mu, logs);
+    }
     const std::uint64_t length = hi - lo;
     mu.assign(length, 1);
     product.assign(length, 1);
