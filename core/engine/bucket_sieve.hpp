@@ -43,6 +43,11 @@ public:
         // The primes up to the cut one by one, the larger q by their cofactor.
         const std::uint64_t cut = std::max(from - 1, CofactorHits::cut(set, last));
         cofactors_ = CofactorHits(set, cut, largest, first, last);
+        // A bucket gets block_bits times the sum of 1 / q^k over the primes
+        // here, at most 36 for squares from 181 on: room for them at once,
+        // rather than growing each bucket anew in every chunk a window is
+        // scanned in.
+        for (auto& bucket : buckets_) bucket.reserve(48);
         Primes::each(from, std::min(largest, cut), [&](std::uint64_t q) {
             const std::uint64_t m = prime_power(q, set.k);
             // The first multiple at or after first, as an offset from it.

@@ -7,8 +7,8 @@
 // Any integer q will do, prime or not, as long as q <= p: every prime factor r
 // of q is in the set then, and r^k divides each multiple of q^k, so a mark by a
 // composite q falls on a Q-number that is marked anyway. So the q of a cofactor
-// simply count up. The cut is chosen so that about 2^17 cofactors remain;
-// their marks are few (L / cut over a range of L n, against 0.001 L from the
+// simply count up. The cut leaves at most 2^17 cofactors, and their marks are
+// few (about L / cut^(k - 1) over a range of L n, against 0.001 L from the
 // primes below the cut).
 #pragma once
 
@@ -26,9 +26,16 @@ public:
     static constexpr std::uint64_t most_cofactors = std::uint64_t{1} << 17;
 
     // The q at or below which the primes are looked at one by one for a run up
-    // to `last`: the least that leaves at most most_cofactors cofactors.
+    // to `last`: the least that leaves at most most_cofactors cofactors, and
+    // never below 2^(17 / (k - 1)). Each mark of a cofactor passes a heap
+    // (some 100 ns), and the q above a cut c mark about 1 / c^(k - 1) of all
+    // n: so at most one n in 2^17, 1 ns per 1000 n, where the primes below
+    // the cut mark 0.001 of all n at a few ns each. A run from 1 has then no
+    // cofactors below 1.7 * 10^10 (squares); a window far out few marks by them.
     static std::uint64_t cut(const PrimeSet& set, std::uint64_t last) {
-        return integer_root(last / most_cofactors, set.k);
+        const auto least = static_cast<std::uint64_t>(
+            std::ceil(std::exp2(17.0 / static_cast<double>(set.k - 1))));
+        return std::max(least, integer_root(last / most_cofactors, set.k));
     }
 
     CofactorHits() = default;

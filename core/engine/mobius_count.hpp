@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -153,9 +154,14 @@ private:
 inline std::uint64_t free_count_sieved(std::uint64_t x, const PrimeSet& set) {
     const std::uint64_t D = integer_root(x, set.k);
     // For every prime, the d beyond D1 go by the Mertens function, from a table
-    // of 2^24 values (32 MiB: there |M(y)| < 0.6 sqrt(y) < 2^12, inside 16 bits).
+    // up to D1. The sieve costs D1 and the Mertens sums about x / D1^1.5 (for
+    // squares), even near D1 = 2 x^(2/5), which also passes sqrt(D) as the
+    // sums need; at most 2^24 values (32 MiB: there |M(y)| < 0.6 sqrt(y) <
+    // 2^12, inside 16 bits), at least 2^16, a segment.
     constexpr std::uint64_t table_limit = std::uint64_t{1} << 24;
-    const std::uint64_t D1 = set.all() ? std::min(D, table_limit) : D;
+    const auto balanced = static_cast<std::uint64_t>(2 * std::pow(static_cast<double>(x), 0.4));
+    const std::uint64_t D1 =
+        set.all() ? std::min({D, table_limit, std::max(balanced, std::uint64_t{1} << 16)}) : D;
     const std::uint64_t bound = set.all() ? D : set.bound;
 
     // The sum is kept modulo 2^64: the total, x - C(x), fits.

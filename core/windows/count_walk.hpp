@@ -18,6 +18,8 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -87,10 +89,10 @@ inline std::uint64_t q_count_afresh(std::uint64_t x, const PrimeSet& set) {
 
 class CountWalk {
 public:
-    static constexpr std::uint64_t block = std::uint64_t{1} << 16;
+    static constexpr std::uint64_t block = std::uint64_t{1} << 12;
     // The primes up to this are kept one by one; larger q by their cofactor.
     static constexpr std::uint64_t cofactor_cut = std::uint64_t{1} << 22;
-    // How far a walk goes from where it started before it starts again.
+    // At most how far a walk goes from where it started before it starts again.
     static constexpr std::uint64_t reach = std::uint64_t{1} << 36;
 
     explicit CountWalk(const PrimeSet& set) : set_(set) {}
@@ -99,13 +101,17 @@ public:
     // afresh.
     std::uint64_t at(std::uint64_t n) {
         go_to(n);
-        return before_ + prefix_[n - first_];
+        const std::uint64_t i = n - first_;
+        if (!summed_) sum_words();
+        const std::uint64_t below = words_[i / 64] & (~std::uint64_t{0} >> (63 - i % 64));
+        return before_ + sums_[i / 64] + static_cast<std::uint64_t>(std::popcount(below));
     }
 
     // Whether n is a Q-number.
     bool is_q_number(std::uint64_t n) {
         go_to(n);
-        return marks_[n - first_] != 0;
+        const std::uint64_t i = n - first_;
+        return (words_[i / 64] >> (i % 64) & 1) != 0;
     }
 
 private:
@@ -124,7 +130,7 @@ private:
         if (ahead && double(target - index_) * block_seconds_ <= afresh_seconds_) {
             while (index_ != target) {
                 const auto start = Clock::now();
-                before_ += prefix_.back();
+                before_ += block_total();
                 sieve(index_ + 1);
                 const double took = seconds_since(start);
                 block_seconds_ = block_seconds_ == 0 ? took : 0.75 * block_seconds_ + 0.25 * took;
@@ -141,14 +147,23 @@ private:
     void start_at(std::uint64_t index) {
         const std::uint64_t first = index * block;
         before_ = first == 0 ? 0 : q_count_afresh(first - 1, set_);
-        const std::uint64_t end = ~std::uint64_t{0} - first < reach ? ~std::uint64_t{0}
-                                                                      : first + reach - 1;
+        // As far as the walk can go from here before it starts again: about
+        // as far again as it has come, and no further than `reach`, so that a
+        // start near 1 needs few primes.
+        const std::uint64_t ahead = std::clamp(first, 64 * block, reach);
+        const std::uint64_t end =
+            ~std::uint64_t{0} - first < ahead ? ~std::uint64_t{0} : first + ahead - 1;
         last_block_ = end / block;
         const std::uint64_t largest = largest_needed_prime(set_, end);
         const std::uint64_t cut = std::min(largest, cofactor_cut);
+        if (primes_limit_ < cut) {  // the walk's own primes, kept from start to start
+            primes_limit_ = std::max(cut, std::min(4 * primes_limit_, cofactor_cut));
+            primes_ = detail::walk_primes(static_cast<std::uint32_t>(primes_limit_));
+        }
         small_.clear();
         far_.clear();
-        for (const std::uint32_t q : detail::walk_primes(static_cast<std::uint32_t>(cut))) {
+        for (const std::uint32_t q : primes_) {
+            if (q > cut) break;
             const std::uint64_t s = prime_power(q, set_.k);
             // The first multiple at or after first (none past 2^64 - 1).
             const std::uint64_t offset = (s - first % s) % s;
@@ -175,10 +190,11 @@ private:
     void sieve(std::uint64_t index) {
         index_ = index;
         first_ = index * block;
-        marks_.assign(block, 0);
+        words_.fill(0);
+        summed_ = false;
         for (auto& power : small_) {
             std::uint64_t i = power.offset;
-            for (; i < block; i += power.modulus) marks_[i] = 1;
+            for (; i < block; i += power.modulus) words_[i / 64] |= std::uint64_t{1} << (i % 64);
             power.offset = i - block;
         }
         const std::uint64_t last = first_ + (block - 1);  // blocks are aligned: below 2^64
@@ -186,17 +202,30 @@ private:
             std::pop_heap(far_.begin(), far_.end(), later);
             Far f = far_.back();
             far_.pop_back();
-            marks_[f.next - first_] = 1;
+            const std::uint64_t i = f.next - first_;
+            words_[i / 64] |= std::uint64_t{1} << (i % 64);
             if (f.q == 0) {  // a prime's power: its next multiple
                 if (f.modulus <= end_ - f.next) push_far({f.next + f.modulus, f.modulus, 0});
             } else {  // a cofactor: the next q
                 push_cofactor(f.modulus, f.q + 1, largest_, end_);
             }
         }
-        if (first_ == 0) marks_[0] = 0;  // 0 is no n of a run
-        prefix_.resize(block);
+        if (first_ == 0) words_[0] &= ~std::uint64_t{1};  // 0 is no n of a run
+    }
+
+    void sum_words() {
         std::uint32_t running = 0;
-        for (std::uint64_t i = 0; i < block; ++i) prefix_[i] = running += marks_[i];
+        for (std::size_t w = 0; w < words_.size(); ++w) {
+            sums_[w] = running;
+            running += static_cast<std::uint32_t>(std::popcount(words_[w]));
+        }
+        summed_ = true;
+    }
+
+    std::uint64_t block_total() const {
+        std::uint64_t total = 0;
+        for (const std::uint64_t w : words_) total += static_cast<std::uint64_t>(std::popcount(w));
+        return total;
     }
 
     struct Small {
@@ -229,8 +258,13 @@ private:
     std::uint64_t last_block_ = 0;         // the last block of the walk's reach
     std::uint64_t end_ = 0, largest_ = 0;  // the reach's last n and its largest prime
     std::uint64_t before_ = 0;             // C(first_ - 1)
-    std::vector<unsigned char> marks_;     // 1 at the block's Q-numbers
-    std::vector<std::uint32_t> prefix_;    // the Q-numbers in [first_, first_ + i]
+    // The block's Q-numbers as bits, and the ones before each word, summed
+    // when a count in the block is asked for (a block only passed, never).
+    std::array<std::uint64_t, block / 64> words_{};
+    std::array<std::uint32_t, block / 64> sums_{};
+    bool summed_ = false;
+    std::vector<std::uint32_t> primes_;  // up to primes_limit_
+    std::uint64_t primes_limit_ = 0;
     std::vector<Small> small_;
     std::vector<Far> far_;  // a heap, the nearest multiple on top
     double block_seconds_ = 0, afresh_seconds_ = 0;
