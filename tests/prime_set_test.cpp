@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/bucket_sieve.hpp"
 #include "engine/fast_scan.hpp"
 #include "engine/plain_scan.hpp"
 #include "engine/q_count.hpp"
@@ -101,6 +102,54 @@ TEST(SetCount, MobiusByLogarithmsIsMobius) {
             if (want != 0 && m > 1) want = -want;
             ASSERT_EQ(mu[d - lo], want) << "d=" << d;
         }
+    }
+}
+
+// The bucket sieve's marks over ranges of many stretches (its blocks' buckets,
+// the stretches' buckets, the heap, the cofactors), block by block, against
+// each power's multiples marked directly.
+TEST(SetSieve, BucketsMarkEveryLargePowerOverManyStretches) {
+    constexpr std::uint64_t block = BucketSieve::block_bits;
+    const std::uint64_t stretch = block * BucketSieve::stretch_blocks;
+    const std::uint64_t e15 = 1'000'000'000'000'000, top = ~std::uint64_t{0};
+    struct Range {
+        PrimeSet set;
+        std::uint64_t first, length;
+    };
+    for (const Range& r : {Range{{PrimeSet::every_prime, 2}, 1, 70 * stretch + 12345},
+                           Range{{PrimeSet::every_prime, 2}, e15 + 777, 9 * stretch + 5},
+                           Range{{PrimeSet::every_prime, 3}, e15, 5 * stretch},
+                           Range{{200000, 2}, top - 3 * stretch, 3 * stretch}}) {
+        const std::uint64_t last = r.first + (r.length - 1);
+        const std::uint64_t from = integer_root(block, r.set.k) + 1;
+        BucketSieve sieve(r.set, from, r.first, last, SievedPrimes{});
+        // Every prime's power marked directly, those below `from` apart: the
+        // cofactors' q may be composite, and a composite q's multiples are
+        // Q-numbers of its primes, some of them below `from`, marked by the
+        // engine's patterns, so those Q-numbers count as marked either way.
+        std::vector<std::uint64_t> want((r.length + 63) / 64, 0), small(want.size(), 0);
+        const std::uint64_t largest = largest_needed_prime(r.set, last);
+        SievedPrimes::each(2, largest, [&](std::uint64_t q) {
+            const std::uint64_t m = prime_power(q, r.set.k);
+            auto& into = q < from ? small : want;
+            for (std::uint64_t i = (m - r.first % m) % m; i < r.length; i += m)
+                into[i / 64] |= std::uint64_t{1} << (i % 64);
+        });
+        std::vector<std::uint64_t> words(block / 64);
+        for (std::uint64_t done = 0; done < r.length; done += block) {
+            std::fill(words.begin(), words.end(), 0);
+            const std::uint64_t bits = std::min(block, r.length - done);
+            sieve.mark(words.data(), bits);
+            for (std::uint64_t w = 0; w < (bits + 63) / 64; ++w) {
+                const std::uint64_t valid = bits - 64 * w >= 64 ? ~std::uint64_t{0}
+                                                                 : (std::uint64_t{1} << (bits - 64 * w)) - 1;
+                const std::uint64_t at = done / 64 + w;
+                ASSERT_EQ((words[w] | small[at]) & valid, (want[at] | small[at]) & valid)
+                    << "set " << r.set.bound << " k " << r.set.k << " from " << r.first
+                    << " at n = " << r.first + done + 64 * w;
+            }
+        }
+        EXPECT_TRUE(sieve.empty());
     }
 }
 

@@ -3,9 +3,11 @@
 // next multiple, in the bucket of the block that multiple falls in, and looked
 // at only there (the bucket sieve of Oliveira e Silva's prime sieves).
 //
-// The buckets cover the next `horizon_blocks` blocks; a multiple further off
-// waits in a heap ordered by position and moves to its bucket once the horizon
-// reaches it. So the memory is one entry per prime with a multiple still ahead
+// The blocks' buckets cover the current stretch of 1024 blocks and the next;
+// a multiple further off waits in the bucket of its stretch, up to 64
+// stretches ahead (2^31 n), and beyond that in a heap ordered by position, and
+// moves on to its block's bucket when its stretch is the next. So the memory is
+// one entry per prime with a multiple still ahead
 // in the scan, never one per multiple: a run to 10^13 keeps the 230,000 primes
 // below its square root, a window far out only the primes with a multiple in
 // it. Far out, the primes above a cut are not looked at one by one: their
@@ -28,7 +30,13 @@ namespace morvane {
 class BucketSieve {
 public:
     static constexpr std::uint64_t block_bits = 32768;
-    static constexpr std::uint64_t horizon_blocks = 1024;
+    // Blocks are grouped in stretches of this many; the buckets hold the
+    // blocks of the current stretch and the next, one bucket a block.
+    static constexpr std::uint64_t stretch_blocks = 1024;
+    // The stretches after those, up to this many from the current one, have
+    // a bucket each, shared out to the blocks' buckets when it becomes the
+    // next; a multiple further on waits in a heap.
+    static constexpr std::uint64_t far_stretches = 64;
 
     BucketSieve() = default;
 
@@ -37,7 +45,7 @@ public:
     template <class Primes>
     BucketSieve(const PrimeSet& set, std::uint64_t from, std::uint64_t first, std::uint64_t last,
                 Primes)
-        : span_(last - first), buckets_(horizon_blocks) {
+        : span_(last - first), buckets_(2 * stretch_blocks), stretches_(far_stretches) {
         const std::uint64_t largest = largest_needed_prime(set, last);
         if (from > largest) return;
         // The primes up to the cut one by one, the larger q by their cofactor.
@@ -62,20 +70,32 @@ public:
     // words[0]); blocks come in turn, each of block_bits n but the last.
     void mark(std::uint64_t* words, std::uint64_t bits) {
         const std::uint64_t base = block_ * block_bits;
-        while (!far_.empty() && far_.front().offset / block_bits < block_ + horizon_blocks) {
-            std::pop_heap(far_.begin(), far_.end(), later);
-            const Hit hit = far_.back();
-            far_.pop_back();
-            buckets_[hit.offset / block_bits % horizon_blocks].push_back(hit);
-        }
-        auto& bucket = buckets_[block_ % horizon_blocks];
-        for (const Hit& hit : bucket) {
+        if (block_ % stretch_blocks == 0 && block_ > 0) next_stretch();
+        // The members the loop needs, in locals: a store through a Hit could
+        // alias them, and the compiler would load each again for every hit.
+        auto& bucket = buckets_[block_ % (2 * stretch_blocks)];
+        const std::uint64_t span = span_, near_end = (block_ / stretch_blocks + 2) * stretch_blocks;
+        std::vector<Hit>* const buckets = buckets_.data();
+        const Hit* const end = bucket.data() + bucket.size();
+        std::uint64_t dropped = 0;
+        for (const Hit* h = bucket.data(); h != end; ++h) {
+            const Hit hit = *h;
             const std::uint64_t i = hit.offset - base;
             if (i < bits) words[i / 64] |= std::uint64_t{1} << (i % 64);
-            --pending_;
             // The next multiple, unless it lies past the last n (or 2^64).
-            if (hit.modulus <= span_ - hit.offset) add({hit.modulus, hit.offset + hit.modulus});
+            if (hit.modulus > span - hit.offset) {
+                ++dropped;
+                continue;
+            }
+            const Hit next{hit.modulus, hit.offset + hit.modulus};
+            const std::uint64_t block = next.offset / block_bits;
+            if (block < near_end) {
+                buckets[block % (2 * stretch_blocks)].push_back(next);
+            } else {
+                place_far(next);
+            }
         }
+        pending_ -= dropped;
         bucket.clear();
         cofactors_.take_before(base + bits, [&](std::uint64_t offset) {
             const std::uint64_t i = offset - base;
@@ -95,19 +115,53 @@ private:
     // bucket being emptied.
     void add(const Hit& hit) {
         ++pending_;
-        if (hit.offset / block_bits < block_ + horizon_blocks) {
-            buckets_[hit.offset / block_bits % horizon_blocks].push_back(hit);
+        const std::uint64_t block = hit.offset / block_bits;
+        if (block < (block_ / stretch_blocks + 2) * stretch_blocks) {
+            buckets_[block % (2 * stretch_blocks)].push_back(hit);
         } else {
-            far_.push_back(hit);
-            std::push_heap(far_.begin(), far_.end(), later);
+            place_far(hit);
+        }
+    }
+
+    // A multiple two stretches ahead or more: in its stretch's bucket, or in
+    // the heap when that is beyond the last.
+    void place_far(const Hit& hit) {
+        const std::uint64_t stretch = hit.offset / block_bits / stretch_blocks;
+        if (stretch < block_ / stretch_blocks + far_stretches) {
+            stretches_[stretch % far_stretches].push_back(hit);
+        } else {
+            heap_.push_back(hit);
+            std::push_heap(heap_.begin(), heap_.end(), later);
+        }
+    }
+
+    // The scan enters a new stretch: the one after it moves into the blocks'
+    // buckets, and the heap gives up what the stretches' buckets now reach.
+    void next_stretch() {
+        const std::uint64_t now = block_ / stretch_blocks;
+        auto& coming = stretches_[(now + 1) % far_stretches];
+        for (const Hit& hit : coming)
+            buckets_[hit.offset / block_bits % (2 * stretch_blocks)].push_back(hit);
+        coming.clear();
+        while (!heap_.empty() &&
+               heap_.front().offset / block_bits / stretch_blocks < now + far_stretches) {
+            std::pop_heap(heap_.begin(), heap_.end(), later);
+            const Hit hit = heap_.back();
+            heap_.pop_back();
+            const std::uint64_t stretch = hit.offset / block_bits / stretch_blocks;
+            if (stretch <= now + 1)
+                buckets_[hit.offset / block_bits % (2 * stretch_blocks)].push_back(hit);
+            else
+                stretches_[stretch % far_stretches].push_back(hit);
         }
     }
 
     std::uint64_t span_ = 0;    // last - first
     std::uint64_t block_ = 0;   // the next block, counted from first
     std::uint64_t pending_ = 0;
-    std::vector<std::vector<Hit>> buckets_;
-    std::vector<Hit> far_;  // a heap, the nearest multiple on top
+    std::vector<std::vector<Hit>> buckets_;    // a block's, by block % (2 stretch_blocks)
+    std::vector<std::vector<Hit>> stretches_;  // a stretch's, by stretch % far_stretches
+    std::vector<Hit> heap_;                    // the nearest multiple on top
     CofactorHits cofactors_;
 };
 
