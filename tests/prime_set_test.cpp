@@ -105,6 +105,24 @@ TEST(SetCount, MobiusByLogarithmsIsMobius) {
     }
 }
 
+// The floating root set right, against the binary search, at random x and on
+// both sides of every power q^k near the top of 64 bits.
+TEST(SetSieve, FloorRootIsTheIntegerRoot) {
+    std::mt19937_64 random(63);
+    for (int k = 2; k <= 63; ++k) {
+        for (int t = 0; t < 2000; ++t) {
+            const std::uint64_t x = random() >> (random() % 64);
+            ASSERT_EQ(floor_root(x, k), integer_root(x, k)) << x << " " << k;
+        }
+        const std::uint64_t top = integer_root(~std::uint64_t{0}, k);
+        for (std::uint64_t q = top > 50 ? top - 50 : 2; q <= top; ++q) {
+            const std::uint64_t power = prime_power(q, k);
+            for (const std::uint64_t x : {power - 1, power, power + 1})
+                ASSERT_EQ(floor_root(x, k), integer_root(x, k)) << x << " " << k;
+        }
+    }
+}
+
 // The bucket sieve's marks over ranges of many stretches (its blocks' buckets,
 // the stretches' buckets, the heap, the cofactors), block by block, against
 // each power's multiples marked directly.

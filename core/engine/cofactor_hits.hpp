@@ -49,7 +49,7 @@ public:
         if (smallest == 0) return;
         for (std::uint64_t j = 1; j <= last / smallest; ++j) {
             // The least q with j q^k >= first.
-            const std::uint64_t q = std::max(cut, first == 0 ? 0 : root((first - 1) / j)) + 1;
+            const std::uint64_t q = std::max(cut, first == 0 ? 0 : floor_root((first - 1) / j, k_)) + 1;
             push(j, q);
         }
     }
@@ -75,18 +75,6 @@ private:
         std::uint64_t j, q;
     };
     static bool later(const Entry& a, const Entry& b) { return a.offset > b.offset; }
-
-    // floor(x^(1/k)): a floating guess set right with exact powers.
-    std::uint64_t root(std::uint64_t x) const {
-        auto r = static_cast<std::uint64_t>(std::pow(static_cast<long double>(x), 1.0L / k_));
-        const auto fits = [&](std::uint64_t q) {
-            const std::uint64_t power = prime_power(q, k_);
-            return power != 0 && power <= x;
-        };
-        while (r > 0 && !fits(r)) --r;
-        while (fits(r + 1)) ++r;
-        return r;
-    }
 
     // Keeps j with q when j q^k lies in the range and q <= largest.
     void push(std::uint64_t j, std::uint64_t q) {

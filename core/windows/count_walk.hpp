@@ -44,19 +44,6 @@ inline std::vector<std::uint32_t> walk_primes(std::uint32_t limit) {
     return primes;
 }
 
-// floor(x^(1/k)): a floating first guess, then set right with exact powers.
-inline std::uint64_t floor_root(std::uint64_t x, int k) {
-    if (k == 1 || x < 2) return x;
-    auto r = static_cast<std::uint64_t>(std::pow(static_cast<long double>(x), 1.0L / k));
-    const auto fits = [&](std::uint64_t q) {
-        const std::uint64_t power = prime_power(q, k);
-        return power != 0 && power <= x;
-    };
-    while (r > 1 && !fits(r)) --r;
-    while (fits(r + 1)) ++r;
-    return r;
-}
-
 // x - C(x) by inclusion and exclusion, one prime at a time: the numbers up to
 // x divisible by the last power s are s * m with m divisible by none of the
 // others (the powers are coprime), so
@@ -177,7 +164,7 @@ private:
         // or after first.
         if (largest > cut)
             for (std::uint64_t j = 1; j <= end / prime_power(cut + 1, set_.k); ++j) {
-                const std::uint64_t low = first == 0 ? 0 : detail::floor_root((first - 1) / j, set_.k);
+                const std::uint64_t low = first == 0 ? 0 : floor_root((first - 1) / j, set_.k);
                 push_cofactor(j, std::max(low, cut) + 1, largest, end);
             }
         std::make_heap(far_.begin(), far_.end(), later);
