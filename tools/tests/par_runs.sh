@@ -192,6 +192,9 @@ check "stopped by Ctrl-C, started again: one run's bytes, each task lost a few w
 # seconds: the tasks, in process groups of their own, stop within a second or
 # so, each with a whole checkpoint, and the same command at once ends with one
 # run's bytes.
+running() {  # running PID: the process exists and is not a zombie
+    [ -r "/proc/$1/stat" ] && [ "$(sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1)" != Z ]
+}
 driver_killed() {
     local run=$work/kill N_kill=200000000000 run_args
     [ -x "$build/morvane-l" ] || { echo "  (needs morvane-l)"; return 0; }
@@ -214,9 +217,13 @@ driver_killed() {
     kill -KILL -- -"$pid"
     wait "$pid" 2>/dev/null
     sleep 2
+    # A task that has ended but is not yet reaped is a zombie, which kill -0
+    # still finds: the tasks' parents are gone, and whoever adopts them (the
+    # container's first process, a subreaper) may reap them a second or two
+    # later. A zombie runs nothing.
     local task
     for task in $pids; do
-        ! kill -0 "$task" 2>/dev/null || { echo "  task $task still runs 2 s after"; return 1; }
+        ! running "$task" || { echo "  task $task still runs 2 s after"; return 1; }
     done
     (cd "$run" && "$par" "${run_args[@]}") > "$work/again" 2>&1 ||
         { echo "  the same command again failed:"; cat "$work/again"; return 1; }
@@ -242,12 +249,15 @@ task_killed() {
     done_before=$(grep -c '^window ' "$run"/*.work/task-1.log)
     [ "$done_before" -gt 0 ] || { echo "  task 1 had merged no window"; return 1; }
     # Task 1's second start: after its last window in the checkpoint (window
-    # 100 is its first), no more than a few windows before the last it logged,
-    # and one more when the kill came after the renames, before the log.
+    # 100 is its first), at most one more than it logged (the kill came after
+    # the renames, before the log), and not from its first window: it kept
+    # windows. How many it lost depends on the disk: the checkpoint is
+    # replaced once the time since the last replacement is twenty times what
+    # that one took, a few windows of these on a quiet disk, more under load.
     again "$run" || return 1
     local resumed
     resumed=$(sed -n 's/^start [0-9]* [0-9.]* \([0-9]*\) .*/\1/p' "$work/kept/task-1.log" | tail -n 1)
-    [ "$resumed" -le $((101 + done_before)) ] && [ "$resumed" -ge $((90 + done_before)) ] ||
+    [ "$resumed" -le $((101 + done_before)) ] && [ "$resumed" -gt 100 ] ||
         { echo "  task 1 went on at window '$resumed' after $done_before windows"; return 1; }
     local total
     total=$(scanned)
