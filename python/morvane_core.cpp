@@ -268,9 +268,7 @@ py::object python_p(const PrimeSet& set) {
 template <class Profile>
 PrimeSet checked_set(std::uint64_t bound, int k) {
     const PrimeSet set{bound, k};
-    const bool any = (set.all() || (bound >= 2 && bound <= 4294967295)) &&
-                     k >= PrimeSet::min_power && k <= PrimeSet::max_power;
-    if (!any || !takes_set<Profile>(set))
+    if (!takes_set<Profile>(set))
         throw std::invalid_argument(std::string(ProgramOf<Profile>::name) + " does not take p = " +
                                     bound_text(set) + " with k = " + std::to_string(k));
     return set;

@@ -33,11 +33,11 @@ bool with_profile(const std::string& program, Body&& body) {
 }
 
 // Whether Profile's program takes the set: morvane and morvane-l the squares
-// of the primes up to p <= 97, morvane-x every set.
+// of the primes up to p <= 97, morvane-x any bound it reads and power 2 to 63.
 template <class Profile>
 bool takes_set(const PrimeSet& set) {
     if constexpr (Profile::any_set) {
-        return true;
+        return runnable_set(set);
     } else {
         return !set.all() && set.k == 2 && set.bound >= 2 && set.bound <= 97;
     }

@@ -16,6 +16,7 @@ namespace morvane {
 inline constexpr const char k_not_a_number[] = "Error: value of k is not a number";
 inline constexpr const char k_out_of_range[] = "Error: value of k out of range";
 inline constexpr const char p_out_of_range[] = "Error: value of p out of range";
+inline constexpr std::uint64_t largest_bound = 4294967295;
 
 // K: one or two digits and nothing else, from 2 to 63.
 inline const char* read_power(const char* text, int& k) {
@@ -38,9 +39,15 @@ inline const char* read_bound(const char* text, std::uint64_t& bound) {
         return nullptr;
     }
     const std::int64_t value = decimal_value(text);
-    if (value < 2 || value > 4294967295) return p_out_of_range;
+    if (value < 2 || static_cast<std::uint64_t>(value) > largest_bound) return p_out_of_range;
     bound = static_cast<std::uint64_t>(value);
     return nullptr;
+}
+
+// Whether morvane-x can run the set: a bound it reads, a power from 2 to 63.
+inline bool runnable_set(const PrimeSet& set) {
+    return (set.all() || (set.bound >= 2 && set.bound <= largest_bound)) &&
+           set.k >= PrimeSet::min_power && set.k <= PrimeSet::max_power;
 }
 
 // The bound as a plan of window runs and messages give it: "all" or its digits.

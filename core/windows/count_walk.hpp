@@ -2,7 +2,7 @@
 // the checks of record files and windows: from nothing but n and the set,
 // never from the engine's sieve or a file's own counts.
 //
-// The walk sieves blocks of 2^16 n. A block that holds a looked-up n is marked
+// The walk sieves blocks of 4096 n. A block that holds a looked-up n is marked
 // in full and its counts summed once, so the records bunched at a window's
 // start cost one block between them. The blocks after it are sieved in turn,
 // as far as that has cost less than a count afresh, which starts the walk
@@ -113,7 +113,7 @@ private:
     void go_to(std::uint64_t n) {
         const std::uint64_t target = n / block;
         if (started_ && target == index_) return;
-        const bool ahead = started_ && target > index_ && target <= last_block_;
+        const bool ahead = started_ && target > index_ && target <= end_ / block;
         if (ahead && double(target - index_) * block_seconds_ <= afresh_seconds_) {
             while (index_ != target) {
                 const auto start = Clock::now();
@@ -140,9 +140,9 @@ private:
         const std::uint64_t ahead = std::clamp(first, 64 * block, reach);
         const std::uint64_t end =
             ~std::uint64_t{0} - first < ahead ? ~std::uint64_t{0} : first + ahead - 1;
-        last_block_ = end / block;
-        const std::uint64_t largest = largest_needed_prime(set_, end);
-        const std::uint64_t cut = std::min(largest, cofactor_cut);
+        end_ = end;
+        largest_ = largest_needed_prime(set_, end);
+        const std::uint64_t cut = std::min(largest_, cofactor_cut);
         if (primes_limit_ < cut) {  // the walk's own primes, kept from start to start
             primes_limit_ = std::max(cut, std::min(4 * primes_limit_, cofactor_cut));
             primes_ = detail::walk_primes(static_cast<std::uint32_t>(primes_limit_));
@@ -160,20 +160,19 @@ private:
                 far_.push_back({first + offset, s, 0});
             }
         }
+        std::make_heap(far_.begin(), far_.end(), later);
         // Beyond the cut, cofactor j with the least q > cut that puts j q^k at
         // or after first.
-        if (largest > cut)
+        if (largest_ > cut)
             for (std::uint64_t j = 1; j <= end / prime_power(cut + 1, set_.k); ++j) {
                 const std::uint64_t low = first == 0 ? 0 : floor_root((first - 1) / j, set_.k);
-                push_cofactor(j, std::max(low, cut) + 1, largest, end);
+                push_cofactor(j, std::max(low, cut) + 1);
             }
-        std::make_heap(far_.begin(), far_.end(), later);
-        largest_ = largest;
-        end_ = end;
         sieve(index);
     }
 
-    // Marks the Q-numbers of block `index`, the one after the last, and sums them.
+    // Marks the Q-numbers of block `index`: the one after the last, or the
+    // first after a start.
     void sieve(std::uint64_t index) {
         index_ = index;
         first_ = index * block;
@@ -194,7 +193,7 @@ private:
             if (f.q == 0) {  // a prime's power: its next multiple
                 if (f.modulus <= end_ - f.next) push_far({f.next + f.modulus, f.modulus, 0});
             } else {  // a cofactor: the next q
-                push_cofactor(f.modulus, f.q + 1, largest_, end_);
+                push_cofactor(f.modulus, f.q + 1);
             }
         }
         if (first_ == 0) words_[0] &= ~std::uint64_t{1};  // 0 is no n of a run
@@ -231,18 +230,16 @@ private:
         std::push_heap(far_.begin(), far_.end(), later);
     }
 
-    // j q^k, unless it passes end or q passes the largest prime needed.
-    void push_cofactor(std::uint64_t j, std::uint64_t q, std::uint64_t largest,
-                       std::uint64_t end) {
+    // j q^k, unless it passes the reach or q the largest prime needed.
+    void push_cofactor(std::uint64_t j, std::uint64_t q) {
         const std::uint64_t power = prime_power(q, set_.k);
-        if (q > largest || power == 0 || power > end / j) return;
+        if (q > largest_ || power == 0 || power > end_ / j) return;
         push_far({j * power, j, q});
     }
 
     PrimeSet set_;
     bool started_ = false;
     std::uint64_t index_ = 0, first_ = 0;  // the block's index and first n
-    std::uint64_t last_block_ = 0;         // the last block of the walk's reach
     std::uint64_t end_ = 0, largest_ = 0;  // the reach's last n and its largest prime
     std::uint64_t before_ = 0;             // C(first_ - 1)
     // The block's Q-numbers as bits, and the ones before each word, summed

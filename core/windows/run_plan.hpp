@@ -104,9 +104,7 @@ inline RunPlan read_run_plan(const std::string& path) {
     plan.N_text = argument_text(w.N);
     plan.nmin_text = argument_text(w.nmin);
     const std::uint64_t length = w.last >= w.first() ? w.last - w.first() + 1 : 0;
-    const bool set_sound = (plan.set.all() || (plan.set.bound >= 2 && plan.set.bound <= 4294967295)) &&
-                           plan.set.k >= PrimeSet::min_power && plan.set.k <= PrimeSet::max_power;
-    bool sound = set_sound && w.N >= 2 && w.nmin <= w.last &&
+    bool sound = runnable_set(plan.set) && w.N >= 2 && w.nmin <= w.last &&
                        w.last <= w.N && length >= 1 && w.head < length && w.windows >= 1 &&
                        w.windows - (w.head > 0) <= length - w.head && w.tasks >= 1 &&
                        w.tasks <= w.windows && (w.head == 0 || (w.tasks >= 2 && w.windows >= 2));
