@@ -1,6 +1,6 @@
 // The counts morvane-check takes, measured: C(x) counted afresh against the
 // engine's count, the baseline, at 10^12, 10^18 and 2^64 - 1, for p = 97 and
-// every prime with squares and cubes; and the walk's block of 2^16 n sieved
+// every prime with squares and cubes; and the walk's block of 2^15 n sieved
 // there. A record line counted afresh is the dearest; one in a block the walk
 // has sieved costs next to nothing.
 //
@@ -59,9 +59,9 @@ int main(int argc, char** argv) {
             walk.at(at);
             const double block = best(4, [&](int) { walk.at(at += CountWalk::block); });
             std::printf("%-6s C(%llu): afresh %.3f ms, engine's count %.3f ms (ratio %.2f); "
-                        "a block of the walk %.3f ms\n",
+                        "a block of the walk %.2f us\n",
                         name.c_str(), static_cast<unsigned long long>(x), afresh * 1e3,
-                        engine * 1e3, afresh / engine, block * 1e3);
+                        engine * 1e3, afresh / engine, block * 1e6);
         }
     }
     return 0;

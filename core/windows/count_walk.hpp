@@ -2,7 +2,7 @@
 // the checks of record files and windows: from nothing but n and the set,
 // never from the engine's sieve or a file's own counts.
 //
-// The walk sieves blocks of 4096 n. A block that holds a looked-up n is marked
+// The walk sieves blocks of 2^15 n. A block that holds a looked-up n is marked
 // in full and its counts summed once, so the records bunched at a window's
 // start cost one block between them. The blocks after it are sieved in turn,
 // as far as that has cost less than a count afresh, which starts the walk
@@ -10,11 +10,12 @@
 //
 // Marking needs every q^k <= n with q <= p. Any integer q >= 2 up to p will
 // do, prime or not: a prime factor r of q is in the set too, and r^k divides
-// every multiple of q^k. The powers below a block's length are marked in each
-// block; the larger ones wait in a heap at their next multiple: each prime up
-// to a cut Q0 <= 2^22, and beyond the cut each cofactor j, whose multiples
-// j q^k come as q counts up (j <= reach / (Q0 + 1)^k: 2^20 near 2^64 for
-// squares, none for cubes and beyond, whose primes stay below 2^22).
+// every multiple of q^k. The powers below 64 (4, 9, 25, 49; 8, 27; ...) mark a
+// word at a time, the others below a block's length one multiple at a time;
+// the larger ones wait in a heap at their next multiple: each prime up to a
+// cut Q0, and beyond the cut each cofactor j, whose multiples j q^k come as q
+// counts up (j <= end / (Q0 + 1)^k). The cut makes a start cost few
+// divisions: about 2^10 cofactors, never more primes than those below 2^22.
 #pragma once
 
 #include <algorithm>
@@ -76,9 +77,12 @@ inline std::uint64_t q_count_afresh(std::uint64_t x, const PrimeSet& set) {
 
 class CountWalk {
 public:
-    static constexpr std::uint64_t block = std::uint64_t{1} << 12;
+    static constexpr std::uint64_t block = std::uint64_t{1} << 15;
     // The primes up to this are kept one by one; larger q by their cofactor.
     static constexpr std::uint64_t cofactor_cut = std::uint64_t{1} << 22;
+    // About how many cofactors a start takes on, when that keeps the cut at
+    // or above a block and at or below cofactor_cut.
+    static constexpr std::uint64_t cofactors = std::uint64_t{1} << 10;
     // At most how far a walk goes from where it started before it starts again.
     static constexpr std::uint64_t reach = std::uint64_t{1} << 36;
 
@@ -142,11 +146,13 @@ private:
             ~std::uint64_t{0} - first < ahead ? ~std::uint64_t{0} : first + ahead - 1;
         end_ = end;
         largest_ = largest_needed_prime(set_, end);
-        const std::uint64_t cut = std::min(largest_, cofactor_cut);
+        const std::uint64_t cut = std::min(
+            largest_, std::clamp(floor_root(end / cofactors, set_.k), block, cofactor_cut));
         if (primes_limit_ < cut) {  // the walk's own primes, kept from start to start
             primes_limit_ = std::max(cut, std::min(4 * primes_limit_, cofactor_cut));
             primes_ = detail::walk_primes(static_cast<std::uint32_t>(primes_limit_));
         }
+        tiny_.clear();
         small_.clear();
         far_.clear();
         for (const std::uint32_t q : primes_) {
@@ -154,13 +160,15 @@ private:
             const std::uint64_t s = prime_power(q, set_.k);
             // The first multiple at or after first (none past 2^64 - 1).
             const std::uint64_t offset = (s - first % s) % s;
-            if (s < block) {
+            if (s < 64) {
+                tiny_.push_back({s, offset});
+            } else if (s < block) {
                 small_.push_back({s, offset});
             } else if (offset <= end - first) {
                 far_.push_back({first + offset, s, 0});
             }
         }
-        std::make_heap(far_.begin(), far_.end(), later);
+        std::make_heap(far_.begin(), far_.end(), Later{});
         // Beyond the cut, cofactor j with the least q > cut that puts j q^k at
         // or after first.
         if (largest_ > cut)
@@ -178,6 +186,7 @@ private:
         first_ = index * block;
         words_.fill(0);
         summed_ = false;
+        for (auto& power : tiny_) mark_tiny(power);
         for (auto& power : small_) {
             std::uint64_t i = power.offset;
             for (; i < block; i += power.modulus) words_[i / 64] |= std::uint64_t{1} << (i % 64);
@@ -185,7 +194,7 @@ private:
         }
         const std::uint64_t last = first_ + (block - 1);  // blocks are aligned: below 2^64
         while (!far_.empty() && far_.front().next <= last) {
-            std::pop_heap(far_.begin(), far_.end(), later);
+            std::pop_heap(far_.begin(), far_.end(), Later{});
             Far f = far_.back();
             far_.pop_back();
             const std::uint64_t i = f.next - first_;
@@ -223,11 +232,29 @@ private:
         std::uint64_t modulus;  // q^k of a prime; for a cofactor, j
         std::uint64_t q;        // a cofactor's q; 0 for a prime's power
     };
-    static bool later(const Far& a, const Far& b) { return a.next > b.next; }
+    struct Later {
+        bool operator()(const Far& a, const Far& b) const { return a.next > b.next; }
+    };
 
     void push_far(const Far& f) {
         far_.push_back(f);
-        std::push_heap(far_.begin(), far_.end(), later);
+        std::push_heap(far_.begin(), far_.end(), Later{});
+    }
+
+    // A power s < 64 marked a word at a time: its multiples in a word are the
+    // bits of `pattern` (0, s, 2s, ... below 64) shifted up by the offset of
+    // the first, which is below s; the next word's first lies 64 mod s
+    // further back in the period.
+    void mark_tiny(Small& power) {
+        const std::uint64_t s = power.modulus, back = 64 % s;
+        std::uint64_t pattern = 0;
+        for (std::uint64_t i = 0; i < 64; i += s) pattern |= std::uint64_t{1} << i;
+        std::uint64_t offset = power.offset;
+        for (auto& word : words_) {
+            word |= pattern << offset;
+            offset = offset >= back ? offset - back : offset + s - back;
+        }
+        power.offset = offset;
     }
 
     // j q^k, unless it passes the reach or q the largest prime needed.
@@ -249,7 +276,7 @@ private:
     bool summed_ = false;
     std::vector<std::uint32_t> primes_;  // up to primes_limit_
     std::uint64_t primes_limit_ = 0;
-    std::vector<Small> small_;
+    std::vector<Small> tiny_, small_;  // below 64, below a block
     std::vector<Far> far_;  // a heap, the nearest multiple on top
     double block_seconds_ = 0, afresh_seconds_ = 0;
 };
