@@ -86,11 +86,11 @@ TEST(SetCount, AgreesWithTheWalkAndAcrossMethods) {
 // the top of 2^32.
 TEST(SetCount, MobiusByLogarithmsIsMobius) {
     std::vector<signed char> mu;
-    std::vector<std::uint8_t> logs;
+    std::vector<std::uint16_t> tally;
     for (const std::uint64_t lo : {std::uint64_t{1} << 18, std::uint64_t{1} << 24,
                                    std::uint64_t{3000000007}, (std::uint64_t{1} << 32) - 20000}) {
         const std::uint64_t hi = std::min(lo + 20000, std::uint64_t{1} << 32);
-        detail::every_prime_mobius(lo, hi, mu, logs);
+        detail::every_prime_mobius(lo, hi, mu, tally);
         for (std::uint64_t d = lo; d < hi; ++d) {
             std::uint64_t m = d;
             int want = 1;

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -61,26 +62,48 @@ namespace detail {
 // If they make all of d, S > log2 d - 9 >= L - 9 (each floor loses less than
 // 1, and no d < 2^32 has 10 distinct primes: their product would pass
 // 6469693230), so S >= L - 8. If a prime r is left over, r > sqrt(d) and
-// S <= log2(d / r) < (L + 1) / 2, below L - 8 since L >= 18. So bytes are
-// added where products were multiplied and divided.
+// S <= log2(d / r) < (L + 1) / 2, below L - 8 since L >= 18. So numbers are
+// added where products were multiplied and divided: 16 S + (how many sieving
+// primes), one addition a prime (S <= 31 and at most 9 primes: no carry out
+// of the low four bits, nor past 16 bits); 2, 3, 5 and 7, half the additions,
+// come from their pattern of period 210.
 inline void every_prime_mobius(std::uint64_t lo, std::uint64_t hi, std::vector<signed char>& mu,
-                               std::vector<std::uint8_t>& logs) {
+                               std::vector<std::uint16_t>& tally) {
+    const auto step = [](std::uint32_t q) {
+        return static_cast<std::uint16_t>(16 * (std::bit_width(q) - 1) + 1);
+    };
+    static const std::array<std::uint16_t, 2 * 210> wheel = [&] {
+        std::array<std::uint16_t, 2 * 210> w{};
+        for (std::uint32_t i = 0; i < w.size(); ++i)
+            for (const std::uint32_t q : {2u, 3u, 5u, 7u})
+                if (i % q == 0) w[i] = static_cast<std::uint16_t>(w[i] + step(q));
+        return w;
+    }();
     const std::uint64_t length = hi - lo;
-    mu.assign(length, 1);
-    logs.assign(length, 0);
-    for (const std::uint32_t q : sieving_primes()) {
+    tally.resize(length);
+    const std::uint16_t* const from = wheel.data() + lo % 210;  // d = lo, lo + 210, ...
+    for (std::uint64_t i = 0; i < length; i += 210)
+        std::copy_n(from, std::min<std::uint64_t>(210, length - i), tally.data() + i);
+    const auto& primes = sieving_primes();
+    for (const std::uint32_t q : primes) {
         if (std::uint64_t{q} * q >= hi) break;
-        const auto log_q = static_cast<std::uint8_t>(std::bit_width(q) - 1);
-        for (std::uint64_t i = (q - lo % q) % q; i < length; i += q) {
-            mu[i] = static_cast<signed char>(-mu[i]);
-            logs[i] = static_cast<std::uint8_t>(logs[i] + log_q);
-        }
-        const std::uint64_t square = std::uint64_t{q} * q;
-        for (std::uint64_t i = (square - lo % square) % square; i < length; i += square) mu[i] = 0;
+        if (q <= 7) continue;
+        const std::uint16_t add = step(q);
+        for (std::uint64_t i = (q - lo % q) % q; i < length; i += q)
+            tally[i] = static_cast<std::uint16_t>(tally[i] + add);
     }
+    mu.resize(length);
     for (std::uint64_t i = 0; i < length; ++i) {
         const int L = std::bit_width(lo + i) - 1;
-        if (logs[i] < L - 8) mu[i] = static_cast<signed char>(-mu[i]);
+        const int t = tally[i];
+        // An odd number of primes: of the sieving ones, and one left over.
+        const bool odd = ((t & 1) != 0) != ((t >> 4) < L - 8);
+        mu[i] = static_cast<signed char>(odd ? -1 : 1);
+    }
+    for (const std::uint32_t q : primes) {
+        const std::uint64_t square = std::uint64_t{q} * q;
+        if (square >= hi) break;
+        for (std::uint64_t i = (square - lo % square) % square; i < length; i += square) mu[i] = 0;
     }
 }
 
@@ -91,8 +114,8 @@ inline void every_prime_mobius(std::uint64_t lo, std::uint64_t hi, std::vector<s
 inline void set_mobius(std::uint64_t lo, std::uint64_t hi, std::uint64_t bound,
                        std::vector<signed char>& mu, std::vector<std::uint64_t>& product) {
     if (lo >= (std::uint64_t{1} << 18) && bound >= hi - 1) {
-        static thread_local std::vector<std::uint8_t> logs;
-        return detail::every_prime_mobius(lo, hi, mu, logs);
+        static thread_local std::vector<std::uint16_t> tally;
+        return detail::every_prime_mobius(lo, hi, mu, tally);
     }
     const std::uint64_t length = hi - lo;
     mu.assign(length, 1);
@@ -129,18 +152,22 @@ public:
         // M(y) = 1 - sum over j = 2..y of M(floor(y / j)). With s = isqrt(y),
         // the j up to y / (s + 1) have quotients above s and go one by one;
         // the others, grouped by their quotient v <= s, take M(v) from the
-        // table (s < 2^16), floor(y / v) - floor(y / (v + 1)) times. Every
-        // division stands on its own, none waits for the one before.
+        // table (s < 2^16), floor(y / v) - floor(y / (v + 1)) times: summed
+        // by parts, floor(y / v) mu(v) for v <= s, less floor(y / (s + 1))
+        // M(s). Every division stands on its own, in binary64, where it is
+        // exact after the floor: y and v are exact, and a quotient that is
+        // no integer lies at least 1 / v >= 2^-16 from one, while its
+        // rounding moves it by less than y 2^-53 / v < 2^-21.
         const auto s = static_cast<std::uint32_t>(integer_root(y, 2));
         const std::uint32_t j_last = y / (s + 1);
         std::int64_t m = 1;
         for (std::uint32_t j = 2; j <= j_last; ++j) m -= (*this)(y / j);
-        std::uint32_t above = y;  // floor(y / v) for v = 1
-        for (std::uint32_t v = 1; v <= s; ++v) {
-            const std::uint32_t next = y / (v + 1);
-            m -= static_cast<std::int64_t>(above - next) * table_[v];
-            above = next;
-        }
+        const double whole = y;
+        const auto floor_over = [whole](std::uint32_t v) {
+            return static_cast<std::int64_t>(whole / static_cast<double>(v));
+        };
+        for (std::uint32_t v = 1; v <= s; ++v) m -= floor_over(v) * (table_[v] - table_[v - 1]);
+        m += floor_over(s + 1) * table_[s];
         far_.emplace(y, m);
         return m;
     }
