@@ -156,16 +156,23 @@ public:
         // by parts, floor(y / v) mu(v) for v <= s, less floor(y / (s + 1))
         // M(s). Every division stands on its own, in binary64, where it is
         // exact after the floor: y and v are exact, and a quotient that is
-        // no integer lies at least 1 / v >= 2^-16 from one, while its
-        // rounding moves it by less than y 2^-53 / v < 2^-21.
+        // no integer lies at least 1 / v >= 2^-16 from one (v <= s + 1, and
+        // j <= y / (s + 1) <= s + 1 alike), while its rounding moves it by
+        // less than y 2^-53 / v < 2^-21.
+        // The quotients y / j of the first loop past the table (j < y / its size)
+        // come from far_ or are computed; the rest are read from the table
+        // at once.
         const auto s = static_cast<std::uint32_t>(integer_root(y, 2));
         const std::uint32_t j_last = y / (s + 1);
-        std::int64_t m = 1;
-        for (std::uint32_t j = 2; j <= j_last; ++j) m -= (*this)(y / j);
         const double whole = y;
         const auto floor_over = [whole](std::uint32_t v) {
             return static_cast<std::int64_t>(whole / static_cast<double>(v));
         };
+        std::int64_t m = 1;
+        const std::uint64_t size = table_.size();
+        std::uint32_t j = 2;
+        for (; j <= j_last && y / j >= size; ++j) m -= (*this)(y / j);
+        for (; j <= j_last; ++j) m -= table_[static_cast<std::size_t>(floor_over(j))];
         for (std::uint32_t v = 1; v <= s; ++v) m -= floor_over(v) * (table_[v] - table_[v - 1]);
         m += floor_over(s + 1) * table_[s];
         far_.emplace(y, m);
