@@ -87,7 +87,10 @@ TEST(SetCount, AgreesWithTheWalkAndAcrossMethods) {
 TEST(SetCount, MobiusByLogarithmsIsMobius) {
     std::vector<signed char> mu;
     std::vector<std::uint16_t> tally;
+    // Segments from a power of two, across one (where floor(log2 d) steps
+    // up mid-segment), and at the top.
     for (const std::uint64_t lo : {std::uint64_t{1} << 18, std::uint64_t{1} << 24,
+                                   (std::uint64_t{1} << 24) - 9999, (std::uint64_t{1} << 31) - 7,
                                    std::uint64_t{3000000007}, (std::uint64_t{1} << 32) - 20000}) {
         const std::uint64_t hi = std::min(lo + 20000, std::uint64_t{1} << 32);
         detail::every_prime_mobius(lo, hi, mu, tally);
@@ -102,6 +105,33 @@ TEST(SetCount, MobiusByLogarithmsIsMobius) {
             if (want != 0 && m > 1) want = -want;
             ASSERT_EQ(mu[d - lo], want) << "d=" << d;
         }
+    }
+}
+
+// The Mertens function past its table (of 2^16 values here, as the smallest
+// the count takes) against the running sum of mu from a plain sieve up to
+// 2^24: at every y from the table's end, and at random y beyond, where its
+// quotients are divided in binary64.
+TEST(SetCount, MertensPastItsTableIsTheRunningSum) {
+    constexpr std::uint32_t top = 1u << 24, table = 1u << 16;
+    std::vector<signed char> mu(top + 1, 1);
+    std::vector<bool> composite(top + 1, false);
+    for (std::uint64_t q = 2; q <= top; ++q) {
+        if (composite[q]) continue;
+        for (std::uint64_t m = q; m <= top; m += q) {
+            composite[m] = m > q;
+            mu[m] = static_cast<signed char>(-mu[m]);
+        }
+        for (std::uint64_t m = q * q; m <= top; m += q * q) mu[m] = 0;
+    }
+    std::vector<std::int32_t> sums(top + 1, 0);
+    for (std::uint32_t y = 1; y <= top; ++y) sums[y] = sums[y - 1] + mu[y];
+    Mertens M(std::vector<std::int16_t>(sums.begin(), sums.begin() + table + 1));
+    for (std::uint32_t y = table; y < table + 5000; ++y) ASSERT_EQ(M(y), sums[y]) << y;
+    std::mt19937 random(24);
+    for (int t = 0; t < 300; ++t) {
+        const std::uint32_t y = table + random() % (top - table + 1);
+        ASSERT_EQ(M(y), sums[y]) << y;
     }
 }
 
