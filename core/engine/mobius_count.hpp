@@ -93,17 +93,17 @@ inline void every_prime_mobius(std::uint64_t lo, std::uint64_t hi, std::vector<s
             tally[i] = static_cast<std::uint16_t>(tally[i] + add);
     }
     mu.resize(length);
+    // Through plain pointers: a store of a char may alias anything, and
+    // through the vectors the compiler would load their data anew for every
+    // d, and keep a branch (twice the time of the whole sieve).
+    signed char* const out = mu.data();
+    const std::uint16_t* const in = tally.data();
     // L is the same up to the next power of two, which a segment passes at
     // most once: in two plain loops, which the compiler does in vectors.
     for (std::uint64_t i = 0; i < length;) {
         const int L = std::bit_width(lo + i) - 1;
         const std::uint64_t stop = std::min(length, (std::uint64_t{2} << L) - lo);
         const int least = L - 8;
-        // Through plain pointers: a store of a char may alias anything, and
-        // through the vectors the compiler would load their data anew for
-        // every d, and keep a branch (twice the time of the whole sieve).
-        signed char* const out = mu.data();
-        const std::uint16_t* const in = tally.data();
         for (; i < stop; ++i) {
             const int t = in[i];
             // An odd number of primes: of the sieving ones, and one left over.

@@ -22,7 +22,6 @@
 #include <array>
 #include <bit>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <vector>
 
