@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "profiles/by_name.hpp"
+#include "run/by_name.hpp"
 #include "windows/record_check.hpp"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "profiles/by_name.hpp"
+#include "run/by_name.hpp"
 #include "windows/record_merge.hpp"
 #include "windows/run_plan.hpp"
 #include "windows/run_status.hpp"

@@ -16,6 +16,7 @@
 
 #include "engine/fast_scan.hpp"
 #include "profiles/exact_density.hpp"
+#include "profiles/profile.hpp"
 
 namespace {
 

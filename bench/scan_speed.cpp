@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/fast_scan.hpp"
+#include "profiles/profile.hpp"
 #include "engine/plain_scan.hpp"
 
 namespace {

@@ -24,9 +24,9 @@
 #include <utility>
 #include <vector>
 
-#include "engine/prime_set.hpp"
+#include "arith/prime_set.hpp"
 #include "engine/q_count.hpp"
-#include "profiles/by_name.hpp"
+#include "run/by_name.hpp"
 #include "profiles/delta_enclosure.hpp"
 #include "profiles/exact_density.hpp"
 #include "run/record_files.hpp"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/prime_set.hpp"
+#include "arith/prime_set.hpp"
 #include "engine/q_count.hpp"
 #include "run/set_arguments.hpp"
 #include "program_run.hpp"

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "engine/cofactor_hits.hpp"
-#include "engine/prime_set.hpp"
+#include "arith/prime_set.hpp"
 
 namespace morvane {
 

@@ -18,7 +18,7 @@
 #include <optional>
 #include <vector>
 
-#include "engine/prime_set.hpp"
+#include "arith/prime_set.hpp"
 
 namespace morvane {
 

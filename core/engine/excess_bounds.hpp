@@ -16,7 +16,7 @@
 #include <functional>
 #include <vector>
 
-#include "engine/fixed_point.hpp"
+#include "arith/fixed_point.hpp"
 
 namespace morvane {
 

@@ -33,7 +33,7 @@
 
 #include "engine/engine_copy.hpp"
 #include "engine/excess_bounds.hpp"
-#include "engine/fixed_point.hpp"
+#include "arith/fixed_point.hpp"
 #include "engine/q_count.hpp"
 #include "engine/q_number_detector.hpp"
 #include "engine/q_sieve.hpp"

@@ -24,7 +24,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/prime_set.hpp"
+#include "arith/prime_set.hpp"
 
 namespace morvane {
 

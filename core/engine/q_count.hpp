@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/mobius_count.hpp"
-#include "engine/prime_set.hpp"
+#include "arith/prime_set.hpp"
 #include "engine/q_number_detector.hpp"
 
 namespace morvane {

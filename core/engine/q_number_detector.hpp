@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "engine/mobius_count.hpp"
-#include "engine/prime_set.hpp"
-#include "engine/squares.hpp"
+#include "arith/prime_set.hpp"
+#include "arith/squares.hpp"
 
 namespace morvane {
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "engine/bucket_sieve.hpp"
-#include "engine/prime_set.hpp"
+#include "arith/prime_set.hpp"
 
 namespace morvane {
 

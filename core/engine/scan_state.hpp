@@ -1,6 +1,6 @@
 #pragma once
 
-#include "profiles/profile.hpp"
+#include <cstdint>
 
 namespace morvane {
 

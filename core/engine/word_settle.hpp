@@ -11,8 +11,8 @@
 #include <cstdint>
 
 #include "engine/excess_bounds.hpp"
-#include "engine/fixed_point.hpp"
-#include "engine/prime_set.hpp"
+#include "arith/fixed_point.hpp"
+#include "arith/prime_set.hpp"
 #include "engine/scan_state.hpp"
 
 namespace morvane {

@@ -36,8 +36,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/prime_set.hpp"
-#include "engine/sieved_primes.hpp"
+#include "arith/prime_set.hpp"
+#include "arith/sieved_primes.hpp"
 
 namespace morvane {
 

@@ -17,9 +17,9 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/fixed_point.hpp"
-#include "engine/prime_set.hpp"
-#include "engine/sieved_primes.hpp"
+#include "arith/fixed_point.hpp"
+#include "arith/prime_set.hpp"
+#include "arith/sieved_primes.hpp"
 #include "profiles/delta_enclosure.hpp"
 
 namespace morvane {

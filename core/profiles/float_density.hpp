@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <limits>
 
-#include "engine/fixed_point.hpp"
-#include "engine/prime_set.hpp"
-#include "engine/squares.hpp"
+#include "arith/fixed_point.hpp"
+#include "arith/prime_set.hpp"
+#include "arith/squares.hpp"
 
 namespace morvane {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "engine/prime_set.hpp"
+#include "arith/prime_set.hpp"
 #include "profiles/float_density.hpp"
 
 namespace morvane {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/prime_set.hpp"
+#include "arith/prime_set.hpp"
 
 namespace morvane {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/prime_set.hpp"
+#include "arith/prime_set.hpp"
 #include "run/decimal.hpp"
 
 namespace morvane {

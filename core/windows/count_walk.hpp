@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "engine/mobius_count.hpp"
-#include "engine/prime_set.hpp"
+#include "arith/prime_set.hpp"
 
 namespace morvane {
 

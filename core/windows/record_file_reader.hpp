@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "engine/scan_state.hpp"
-#include "engine/squares.hpp"
+#include "arith/squares.hpp"
 #include "profiles/profile.hpp"
 #include "run/decimal.hpp"
 #include "run/printed_excess.hpp"

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/prime_set.hpp"
+#include "arith/prime_set.hpp"
 #include "run/set_arguments.hpp"
 #include "run/decimal.hpp"
 #include "run/record_files.hpp"
