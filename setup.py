@@ -13,7 +13,7 @@ from pathlib import Path
 from setuptools import setup
 
 try:
-    from pybind11.setup_helpers import Pybind11Extension, build_ext
+    from pybind11.setup_helpers import ParallelCompile, Pybind11Extension, build_ext
 except ImportError:
     raise SystemExit("morvane: building the module needs pybind11 for this Python "
                      "(Debian: python3-pybind11, for /usr/bin/python3 and the virtual "
@@ -24,8 +24,15 @@ TOP = Path(__file__).resolve().parent
 # What the compiled core is made of, in one place: its sources, the folders of
 # its headers, the libraries it links and its macros. Paths are relative to the
 # top of the checkout, as setuptools wants them.
-CORE_SOURCES = ["python/morvane_core.cpp"]
-CORE_INCLUDE_DIRS = ["core"]  # Boost's, GMP's, MPFR's and primesieve's in the compiler's own path
+def library_sources():
+    """The compiled library's sources, as core/sources.txt lists them for CMake too."""
+    lines = (TOP / "core" / "sources.txt").read_text().splitlines()
+    return [line.split()[1] for line in lines if line and not line.startswith("#")]
+
+
+CORE_SOURCES = ["python/morvane_core.cpp"] + library_sources()
+# Boost's, GMP's, MPFR's and primesieve's in the compiler's own path.
+CORE_INCLUDE_DIRS = ["core", "include"]
 # The exact profile: MPFR's enclosures, GMP's integers, libprimesieve's primes.
 CORE_LIBRARIES = ["mpfr", "gmp", "primesieve"]
 # morvane-x always; morvane-l where long double is the x87 format (BuildCore).
@@ -46,8 +53,9 @@ def cmake_version():
 
 
 def core_files():
-    """Every file of core/: a change to any of them builds the module again."""
-    return sorted(str(path.relative_to(TOP)) for path in (TOP / "core").rglob("*") if path.is_file())
+    """Every file of core/ and include/: a change to any of them builds the module again."""
+    return sorted(str(path.relative_to(TOP)) for folder in ("core", "include")
+                  for path in (TOP / folder).rglob("*") if path.is_file())
 
 
 class BuildCore(build_ext):
@@ -73,12 +81,15 @@ class BuildCore(build_ext):
         return True
 
 
+# The library's sources compile side by side, one per core.
+ParallelCompile("MORVANE_BUILD_JOBS").install()
+
 core = Pybind11Extension(
     "morvane._core",
     CORE_SOURCES,
     include_dirs=CORE_INCLUDE_DIRS,
     libraries=CORE_LIBRARIES,
-    define_macros=list(CORE_DEFINES),
+    define_macros=list(CORE_DEFINES) + [("MORVANE_VERSION", '"%s"' % cmake_version())],
     extra_compile_args=CORE_COMPILE_ARGS,
     extra_link_args=CORE_LINK_ARGS,
     depends=core_files(),

@@ -15,6 +15,7 @@
 #include <cstdlib>
 
 #include "engine/fast_scan.hpp"
+#include "engine/q_count.hpp"
 #include "profiles/exact_density.hpp"
 #include "profiles/profile.hpp"
 

@@ -20,11 +20,21 @@ flags=(-std=c++20 -O1 -g -ffp-contract=off -fno-fast-math -Wall -Wextra
        -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I core -I tests)
 # morvane-x's profile links MPFR, GMP and libprimesieve.
 libs=(-lmpfr -lgmp -lprimesieve)
-clang++ "${flags[@]}" fuzz/arguments_fuzz.cpp -o "$out/arguments_fuzz" "${libs[@]}"
+# The library's sources (core/sources.txt), compiled once and instrumented as
+# the targets are, then linked into each.
 # The engine's inputs are a few integers: tracing comparisons costs about
 # three quarters of its speed and finds nothing that random values do not.
-clang++ "${flags[@]}" -fno-sanitize-coverage=trace-cmp fuzz/engine_fuzz.cpp -o "$out/engine_fuzz" "${libs[@]}"
-clang++ "${flags[@]}" fuzz/check_fuzz.cpp -o "$out/check_fuzz" "${libs[@]}"
+library=()
+for source in $(sed -n 's/^[a-z]* //p' core/sources.txt); do
+    object=$out/$(basename "$source" .cpp).o
+    clang++ "${flags[@]/-fsanitize=fuzzer,/-fsanitize=fuzzer-no-link,}" -fno-sanitize-coverage=trace-cmp \
+        -I include -DMORVANE_VERSION='"fuzz"' -c "$source" -o "$object"
+    library+=("$object")
+done
+clang++ "${flags[@]}" fuzz/arguments_fuzz.cpp "${library[@]}" -o "$out/arguments_fuzz" "${libs[@]}"
+clang++ "${flags[@]}" -fno-sanitize-coverage=trace-cmp fuzz/engine_fuzz.cpp "${library[@]}" \
+    -o "$out/engine_fuzz" "${libs[@]}"
+clang++ "${flags[@]}" fuzz/check_fuzz.cpp "${library[@]}" -o "$out/check_fuzz" "${libs[@]}"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -32,7 +32,7 @@
 #include "run/record_files.hpp"
 #include "run/set_arguments.hpp"
 #include "windows/record_file_reader.hpp"
-#include "windows/replacing_file.hpp"
+#include "windows/run_files.hpp"
 #include "windows/window_scan.hpp"
 
 namespace py = pybind11;
@@ -276,16 +276,12 @@ PrimeSet checked_set(std::uint64_t bound, int k) {
 
 // A run's records and what names its files.
 template <class Profile>
-struct RunData {
+struct RunData : RunFiles<Profile> {
     using Count = typename Profile::Count;
-    PrimeSet set;
-    std::uint64_t N = 0, nmin = 0;
-    std::string p_text;
-    RunRecords<Profile> records;
 
     // An F record shows the negated excess: binary64 rounding is symmetric.
     py::array_t<Row> rows(char kind) const {
-        const auto& list = kind == 'Q' ? records.q : records.f;
+        const auto& list = kind == 'Q' ? this->records.q : this->records.f;
         py::array_t<Row> array(static_cast<py::ssize_t>(list.size()));
         auto out = array.template mutable_unchecked<1>();
         for (std::size_t i = 0; i < list.size(); ++i) {
@@ -301,63 +297,21 @@ struct RunData {
     py::list exact(char kind) const {
         py::list values;
         py::object delta;
-        for (const auto& r : kind == 'Q' ? records.q : records.f)
+        for (const auto& r : kind == 'Q' ? this->records.q : this->records.f)
             values.append(exact_value(kind == 'Q' ? r.e : -r.e, delta));
         return values;
     }
     // The two files as the program writes them, made by its own RecordFiles.
-    std::pair<std::string, std::string> file_bytes() const {
-        char* q_bytes = nullptr;
-        char* f_bytes = nullptr;
-        std::size_t q_size = 0, f_size = 0;
-        std::FILE* q = open_memstream(&q_bytes, &q_size);
-        std::FILE* f = open_memstream(&f_bytes, &f_size);
-        if (!q || !f) throw std::bad_alloc();
-        bool written = true;
-        {
-            RecordFiles<Profile> files(q, f);
-            for (const auto& r : records.q)
-                written = files.q_record(Count(r.n), Count(r.count), r.e) && written;
-            for (const auto& r : records.f)
-                written = files.f_record(Count(r.n), Count(r.count), r.e) && written;
-            written = files.close_q(Count(N), Count(records.q_total)) && written;
-            written = files.close_f(Count(N), Count(N - records.q_total)) && written;
-        }
-        std::pair<std::string, std::string> bytes{std::string(q_bytes, q_size),
-                                                  std::string(f_bytes, f_size)};
-        std::free(q_bytes);
-        std::free(f_bytes);
-        if (!written) throw std::bad_alloc();
-        return bytes;
-    }
+    std::pair<std::string, std::string> file_bytes() const { return run_file_bytes(*this); }
 
-    // Writes both files into folder, each through a temporary file renamed over
-    // its name when complete, so that a failure leaves any earlier files whole.
-    // Returns the two paths.
+    // Writes both files into folder, whole or not at all; returns the two paths.
     std::pair<std::string, std::string> write(const std::string& folder,
                                               const std::string& text) const {
-        const std::filesystem::path dir(folder);
-        const auto q_target = dir / record_file_name('Q', text.c_str(), Count(nmin));
-        const auto f_target = dir / record_file_name('F', text.c_str(), Count(nmin));
-        const auto [q_bytes, f_bytes] = file_bytes();
         try {
-            for (const auto& target : {q_target, f_target}) {
-                std::error_code error;
-                const auto status = std::filesystem::status(target, error);
-                if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
-                    throw MergeRefusal(target.string(), "is in the way: not a regular file");
-            }
-            morvane::detail::TemporaryFile q_out(q_target), f_out(f_target);
-            q_out.write(q_bytes);
-            f_out.write(f_bytes);
-            q_out.finish();
-            f_out.finish();
-            q_out.rename_over_target();
-            f_out.rename_over_target();
+            return write_run_files(*this, folder, text);
         } catch (const MergeRefusal& failure) {
             throw WriteFailure(failure.what());
         }
-        return {q_target.string(), f_target.string()};
     }
 };
 
@@ -386,7 +340,8 @@ RunData<Profile> scan(const PrimeSet& set, std::uint64_t N, std::uint64_t nmin, 
         if (PyErr_Occurred()) throw py::error_already_set();
         throw std::runtime_error("the scan was stopped");
     }
-    return RunData<Profile>{set, N, nmin, set_text(bound_text(set), set.k), std::move(*records)};
+    return RunData<Profile>{
+        {set, N, nmin, set_text(bound_text(set), set.k), std::move(*records)}};
 }
 
 // The pair of record files of one run, every line checked as morvane-merge
@@ -397,50 +352,10 @@ RunData<Profile> scan(const PrimeSet& set, std::uint64_t N, std::uint64_t nmin, 
 template <class Profile>
 RunData<Profile> read(const std::string& q_path, const std::string& f_path,
                       const std::optional<std::string>& p_argument, int k) {
-    using Count = typename Profile::Count;
-    const std::string program = ProgramOf<Profile>::name;
-    const auto q_name = read_record_name(q_path);
-    if (!q_name || q_name->kind != 'Q')
-        throw MergeRefusal(q_path, "not named like a Q file (maxdevQ_<p text>-<nmin>.txt)");
-    const auto f_name = read_record_name(f_path);
-    if (!f_name || f_name->kind != 'F')
-        throw MergeRefusal(f_path, "not named like an F file (maxdevF_<p text>-<nmin>.txt)");
-    if (f_name->p_text != q_name->p_text || f_name->nmin_text != q_name->nmin_text)
-        throw MergeRefusal(f_path,
-                           "not the partner of " + q_path + ": another p text or nmin in the name");
-    const auto nmin = read_printed_count<Count>(q_name->nmin_text);
-    if (!nmin)
-        throw MergeRefusal(q_path, "the nmin in the name, " + q_name->nmin_text +
-                                       ", is not a count of " + program);
     NameArguments given(p_argument ? p_argument->c_str() : nullptr, k);
     given.p_option = "p=";  // the refusals in the words of the Python call
     given.k_option = "k=";
-    const PrimeSet set = set_of_name<Profile>(q_name->p_text, given, q_path);
-
-    const typename Profile::Density density(set);
-    ProgramLines<Profile> lines;
-    RunData<Profile> run;
-    const auto keep_into = [](std::vector<Record<Profile>>& list) {
-        return [&list](std::string_view line, const typename Profile::Real& e) {
-            // The reader has checked the line: two counts, then the excess.
-            const auto fields = morvane::detail::fields_of(line.substr(0, line.size() - 1));
-            list.push_back(
-                {*read_printed_count<Count>(fields[0]), *read_printed_count<Count>(fields[1]), e});
-        };
-    };
-    const auto q = read_window_file<Profile>(q_path, 'Q', *nmin, density, lines, program,
-                                             keep_into(run.records.q));
-    const auto f = read_window_file<Profile>(f_path, 'F', *nmin, density, lines, program,
-                                             keep_into(run.records.f));
-    if (q.N != f.N || f.count != q.N - q.count)
-        throw MergeRefusal(f_path,
-                           "its summary line does not match that of its Q partner " + q_path);
-    run.set = set;
-    run.N = q.N;
-    run.nmin = *nmin;
-    run.p_text = q_name->p_text;
-    run.records.q_total = q.count;
-    return run;
+    return RunData<Profile>{read_run_files<Profile>(ProgramOf<Profile>::name, q_path, f_path, given)};
 }
 
 template <class Profile>

@@ -1,0 +1,246 @@
+// The fast scan's loops (fast_scan.hpp declares them), compiled once for each
+// profile by the library's instances (core/instances/): nothing else includes
+// this file.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <numeric>
+#include <vector>
+
+#include "engine/fast_scan.hpp"
+#include "engine/q_count.hpp"
+#include "engine/word_filter.hpp"
+#include "engine/word_gate.hpp"
+
+namespace morvane {
+
+template <class Profile>
+FastScan<Profile>::FastScan(const PrimeSet& set, std::uint64_t last, std::int64_t x_reach)
+    : x_limit_(x_reach),
+      set_(set),
+      last_(last),
+      fixed_(Density(set).fixed(last)),
+      settler_(set, fixed_) {}
+
+template <class Profile>
+bool FastScan<Profile>::scan_with(EngineCopy copy, std::uint64_t first, std::uint64_t last,
+                                  ScanState<Profile>& state, RecordSink<Profile> sink) {
+#if defined(__x86_64__) && !defined(MORVANE_PORTABLE)
+    if (copy == EngineCopy::v4) return scan_v4(first, last, state, sink);
+    if (copy == EngineCopy::v3) return scan_v3(first, last, state, sink);
+#endif
+    (void)copy;
+    return scan_body<EngineCopy::baseline>(first, last, state, sink);
+}
+
+template <class Profile>
+bool FastScan<Profile>::scan_v3(std::uint64_t first, std::uint64_t last,
+                                ScanState<Profile>& state, Sink& sink) {
+    return scan_body<EngineCopy::v3>(first, last, state, sink);
+}
+
+template <class Profile>
+bool FastScan<Profile>::scan_v4(std::uint64_t first, std::uint64_t last,
+                                ScanState<Profile>& state, Sink& sink) {
+    return scan_body<EngineCopy::v4>(first, last, state, sink);
+}
+
+template <class Profile>
+template <EngineCopy Copy>
+inline bool FastScan<Profile>::settle_at(
+    const Block& block, Cursor& cursor, ScanState<Profile>& state, Sink& sink, std::uint64_t w,
+    std::uint64_t before, std::uint64_t q, std::uint64_t valid, const PeriodicWordBounds* sorted,
+    std::size_t position) const {
+    cursor.count = block.count + before;
+    const u128 x_word =
+        block.x_scaled + (u128(before) << scale) - u128(fixed_.significand) * (64 * w);
+    const auto x =
+        block.every_bit ? 0 : static_cast<std::int64_t>(static_cast<__int128>(x_word) >> shift);
+    const Word word{
+        block.n0 + 64 * w, q, valid, x, block.every_bit ? nullptr : sorted, position,
+        block.every_bit};
+    if constexpr (Copy == EngineCopy::baseline)
+        return settle(cursor, state, sink, word);
+    else
+        return settle_v3(cursor, state, sink, word);
+}
+
+template <class Profile>
+bool FastScan<Profile>::settle(Cursor& cursor, ScanState<Profile>& state,
+                                                 Sink& sink, const Word& word) const {
+    return settler_.settle(cursor, state, sink, word);
+}
+
+template <class Profile>
+bool FastScan<Profile>::settle_v3(
+    Cursor& cursor, ScanState<Profile>& state, Sink& sink, const Word& word) const {
+    return settler_.settle(cursor, state, sink, word);
+}
+
+template <class Profile>
+PeriodicWordBounds FastScan<Profile>::periodic_bounds(std::uint64_t first) const {
+    // 121 and 169 bring periods of 10^8 words and more.
+    constexpr std::uint64_t longest_period = 4 * 9 * 25 * 49;
+    const std::vector<std::uint64_t> powers = Sieve::small_powers(set_, last_);
+    if (largest_needed_prime(set_, last_) > integer_root(block_bits, set_.k)) return {};
+    std::uint64_t period = 1;
+    for (const std::uint64_t s : powers) {
+        if (period > longest_period / s) return {};
+        period *= s;
+    }
+    // Word w holds n = first + 64 w ...: the words repeat once 64 w is a
+    // multiple of the period.
+    std::vector<std::uint64_t> flags(period / std::gcd(period, std::uint64_t{64}));
+    Sieve(set_, first, last_).fill(flags.data(), 64 * flags.size());
+    return PeriodicWordBounds(flags, fixed_.delta_lo, fixed_.delta_hi);
+}
+
+template <class Profile>
+template <EngineCopy Copy>
+inline bool FastScan<Profile>::gated_words(const Block& block, Cursor& cursor,
+                                           ScanState<Profile>& state, Sink& sink,
+                                           const std::uint64_t* flags, std::uint64_t full_words,
+                                           FirstTest& first_test, std::uint64_t& block_q) {
+    const WordFilter filter{fixed_.delta_lo, fixed_.delta_hi, cursor.tq - block.a,
+                            cursor.tf - block.a};
+    std::array<std::uint64_t, block_bits / 64 / 64> marks{};
+    std::array<std::uint64_t, block_bits / 64> before;
+    bool gate = first_test.quarter_blocks == 0;
+    if (gate) {
+#if defined(__x86_64__)
+        if constexpr (Copy == EngineCopy::v4)
+            block_q = gate_words_avx512(flags, full_words, filter, marks.data(), before.data());
+        else if constexpr (Copy == EngineCopy::v3)
+            block_q = gate_words_avx2(flags, full_words, filter, marks.data(), before.data());
+        else
+#endif
+            block_q = gate_words(flags, full_words, filter, marks.data(), before.data());
+        std::uint64_t passed = 0;
+        for (std::uint64_t m : marks) passed += std::popcount(m);
+        if (passed > full_words / 8) {
+            first_test.quarter_blocks = FirstTest::quarter_run;
+            gate = false;
+            marks = {};
+        }
+    } else {
+        --first_test.quarter_blocks;
+    }
+    if (!gate) {
+#if defined(__x86_64__)
+        if constexpr (Copy != EngineCopy::baseline)
+            block_q = mark_words_avx2(flags, full_words, filter, marks.data(), before.data());
+        else
+#endif
+            block_q = mark_words(flags, full_words, filter, marks.data(), before.data());
+    }
+    for (std::size_t m = 0; m < marks.size(); ++m) {
+        std::uint64_t marked = block.every_bit ? ~0ull : marks[m];
+        for (; marked; marked &= marked - 1) {
+            const std::uint64_t w = 64 * m + std::countr_zero(marked);
+            if (w >= full_words) break;
+            if (gate && !block.every_bit && !quarter_bounds_pass(flags[w], before[w], w, filter))
+                continue;
+            if (!settle_at<Copy>(block, cursor, state, sink, w, before[w], flags[w], ~0ull, nullptr,
+                                 0))
+                return false;
+        }
+    }
+    return true;
+}
+
+template <class Profile>
+template <EngineCopy Copy>
+inline bool FastScan<Profile>::periodic_words(const Block& block, Cursor& cursor,
+                                              ScanState<Profile>& state, Sink& sink,
+                                              const std::uint64_t* flags, std::uint64_t full_words,
+                                              const PeriodicWordBounds& periodic,
+                                              std::size_t& position, std::uint64_t& block_q) {
+    // x at each word's start, in units, lies in [x_lo, x_hi + 1): from a, with
+    // delta * 2^32 taken rounded up for x_lo and down for x_hi. They part by at
+    // most one unit per n of the block and coincide when the fixed point is exact.
+    const PeriodicWordBounds* sorted = periodic.has_sorted() ? &periodic : nullptr;
+    std::int64_t x_hi = block.a, x_lo = block.a;
+    block_q = 0;
+    for (std::uint64_t w = 0; w < full_words; ++w) {
+        const std::uint64_t q = flags[w];
+        if ((block.every_bit || x_hi + periodic.q_peak(position) > cursor.tq ||
+             x_lo + periodic.f_trough(position) < cursor.tf) &&
+            !settle_at<Copy>(block, cursor, state, sink, w, block_q, q, ~0ull, sorted, position))
+            return false;
+        if (++position == periodic.size()) position = 0;
+        const int pc = std::popcount(q);
+        block_q += pc;
+        x_hi += pc * unit - 64 * fixed_.delta_lo;
+        x_lo += pc * unit - 64 * fixed_.delta_hi;
+    }
+    return true;
+}
+
+template <class Profile>
+template <EngineCopy Copy>
+inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last,
+                                         ScanState<Profile>& state, Sink& sink) {
+    Sieve sieve(set_, first, last);
+    const PeriodicWordBounds periodic = periodic_bounds(first);
+    std::size_t position = 0;  // of the next full word in the period
+    FirstTest first_test;
+
+    Cursor cursor{state.count, settler_.q_threshold(state.maxQ), settler_.f_threshold(state.minE)};
+    Block block{first, cursor.count,
+                (u128(cursor.count) << scale) - u128(fixed_.significand) * (first - 1), 0, false};
+    std::array<std::uint64_t, block_bits / 64> flags;
+    for (;;) {
+        const std::uint64_t remaining = last - block.n0 + 1;  // >= 1, and fits: n0 >= 1
+        const std::uint64_t bits = std::min(block_bits, remaining);
+        sieve.fill(flags.data(), bits);
+        const std::uint64_t full_words = bits / 64;
+        const __int128 x_units = static_cast<__int128>(block.x_scaled) >> shift;
+        block.every_bit = x_units >= x_limit_ || x_units <= -x_limit_;
+        block.a = block.every_bit ? 0 : static_cast<std::int64_t>(x_units);
+
+        std::uint64_t block_q = 0;  // Q bits of the block's full words
+        const bool words_done = periodic.empty()
+                                    ? gated_words<Copy>(block, cursor, state, sink, flags.data(),
+                                                        full_words, first_test, block_q)
+                                    : periodic_words<Copy>(block, cursor, state, sink, flags.data(),
+                                                           full_words, periodic, position, block_q);
+        if (!words_done) return false;
+        cursor.count = block.count + block_q;
+        if (const unsigned width = bits % 64) {  // the scan's last, partial word
+            const std::uint64_t valid = (1ull << width) - 1;
+            const std::uint64_t q = flags[full_words] & valid;
+            // Settled through the chunk table: its flags are not the period's.
+            if (!settle_at<Copy>(block, cursor, state, sink, full_words, block_q, q, valid, nullptr,
+                                 0))
+                return false;
+            cursor.count += std::popcount(q);
+        }
+        if (bits == remaining) break;
+        block.x_scaled +=
+            (u128(cursor.count - block.count) << scale) - u128(fixed_.significand) * bits;
+        block.count = cursor.count;
+        block.n0 += bits;
+    }
+    state.count = static_cast<Count>(cursor.count);
+    return true;
+}
+
+template <class Profile>
+bool fast_scan(const PrimeSet& set, typename Profile::Count N, typename Profile::Count nmin,
+               ScanState<Profile>& state, std::type_identity_t<RecordSink<Profile>> sink,
+               EngineCopy copy) {
+    using Count = typename Profile::Count;
+    const std::uint64_t first = nmin > 1 ? nmin : 1;
+    const std::uint64_t last = last_record_n<Profile>(set, first, N);
+    const bool cut = last != N;
+    FastScan<Profile> engine(set, last);
+    state.count = static_cast<Count>(count_q_numbers(first - 1, set));
+    if (!engine.scan_with(copy, first, last, state, sink)) return false;
+    if (cut) state.count = static_cast<Count>(count_q_numbers(N, set));
+    return true;
+}
+
+}  // namespace morvane
