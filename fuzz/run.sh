@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the three fuzz targets with clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer, and runs each for a bounded time from its seed
-# corpus in fuzz/corpus/. Any crash, sanitizer report or mismatch fails the run
-# and leaves the input that caused it in build-fuzz/ (crash-...), to replay with
-# `build-fuzz/<target> build-fuzz/crash-...`.
+# corpus in fuzz/corpus/, two at a time. Any crash, sanitizer report or
+# mismatch fails the run and leaves the input that caused it in build-fuzz/
+# (crash-...), to replay with `build-fuzz/<target> build-fuzz/crash-...`.
 #
 #   bash fuzz/run.sh [seconds per target]     (default 25)
 #
@@ -20,11 +20,29 @@ flags=(-std=c++20 -O1 -g -ffp-contract=off -fno-fast-math -Wall -Wextra
        -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I core -I tests)
 # morvane-x's profile links MPFR, GMP and libprimesieve.
 libs=(-lmpfr -lgmp -lprimesieve)
-clang++ "${flags[@]}" fuzz/arguments_fuzz.cpp -o "$out/arguments_fuzz" "${libs[@]}"
+build() {  # build TARGET [FLAGS...]
+    local target=$1
+    shift
+    clang++ "${flags[@]}" "$@" "fuzz/${target}_fuzz.cpp" -o "$out/${target}_fuzz" "${libs[@]}"
+}
+# The three compile at once: each is one process on one core, and each waits
+# for the others to end before any target runs.
+build arguments &
+builds=($!)
 # The engine's inputs are a few integers: tracing comparisons costs about
 # three quarters of its speed and finds nothing that random values do not.
-clang++ "${flags[@]}" -fno-sanitize-coverage=trace-cmp fuzz/engine_fuzz.cpp -o "$out/engine_fuzz" "${libs[@]}"
-clang++ "${flags[@]}" fuzz/check_fuzz.cpp -o "$out/check_fuzz" "${libs[@]}"
+build engine -fno-sanitize-coverage=trace-cmp &
+builds+=($!)
+build check &
+builds+=($!)
+built=0
+for pid in "${builds[@]}"; do
+    wait "$pid" && built=$((built + 1))
+done
+if ((built != ${#builds[@]})); then
+    echo "fuzz/run.sh: $((${#builds[@]} - built)) fuzz target(s) did not build" >&2
+    exit 1
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -41,9 +59,17 @@ run() {
         echo "fuzz/run.sh: $target failed; log in $out/$target.log" >&2
         return 1
     fi
-    grep -E '^Done' "$out/$target.log" || true
+    # Its tally, named: two targets print theirs side by side.
+    sed -n "s/^Done/$target: done/p" "$out/$target.log"
 }
 
-run arguments 256
-run engine 64
-run check 4096
+# Two targets at a time, each on a core of its own, each for its full time.
+run arguments 256 &
+first=$!
+run engine 64 &
+second=$!
+failed=0
+wait "$first" || failed=1
+wait "$second" || failed=1
+run check 4096 || failed=1
+exit "$failed"
