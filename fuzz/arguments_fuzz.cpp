@@ -130,7 +130,8 @@ Expected expected_run(const std::vector<std::string>& args) {
 
 // morvane-x's: an optional "-k K" or "-kK" first (K digits only, 2 to 63),
 // then p as strtoll reads it, from 2 to 4294967295, or the word "all"; the p
-// text of the file names carries the power when it is not 2.
+// text of the file names carries the power when it is not 2. Without p, its
+// own usage text.
 Expected expected_set_run(const std::vector<std::string>& args) {
     std::size_t first = 0;
     int k = 2;
@@ -145,7 +146,7 @@ Expected expected_set_run(const std::vector<std::string>& args) {
             return {1, "Error: value of k out of range\n"};
         k = std::stoi(digits);
     }
-    if (first >= args.size()) return {0, std::string(morvane::usage_text) + "\n"};
+    if (first >= args.size()) return {0, std::string(morvane::set_usage_text) + "\n"};
     const std::string& p_arg = args[first];
     const long long p = std::strtoll(p_arg.c_str(), nullptr, 10);
     if (p_arg != "all" && (p < 2 || p > 4294967295LL)) return {1, "Error: value of p out of range\n"};

@@ -1,6 +1,6 @@
-// What both programs do alike: the usage text, the checks, the record files of
-// runs whose excesses are exact, file names, and failures to create or write
-// the files. Each test runs the program in a fresh folder of its own.
+// What both programs do alike: the usage text (morvane-x has its own), the
+// checks, the record files of runs whose excesses are exact, file names, and
+// failures to create or write the files. Each test runs the program in a fresh folder of its own.
 #include <unistd.h>
 
 #include <string>
@@ -58,17 +58,49 @@ const std::string usage =
     "file is closed by a last line in which the values of N and the number of\n"
     "F- or Q-numbers in [1, N] is written\n";
 
+// morvane-x's own, for its sets and powers, byte for byte.
+const std::string set_usage =
+    "Program usage: morvane-x [-k K] p|all N [nmin]\n"
+    "\n"
+    "Let a number which is divisible by any of 2^K, 3^K, 5^K, ... q^K, for the\n"
+    "primes q up to p (every prime with the word all), be called Q-number, and a\n"
+    "number which is not, be called F-number. The program computes which numbers\n"
+    "in [1, N] are Q-numbers and compares the total number of F-numbers in each\n"
+    "interval [1, n] with the expected value, defined as\n"
+    "n*(1-1/2^K)*(1-1/3^K)*...*(1-1/q^K), taken exactly (n/zeta(K) for all). Let\n"
+    "the difference of those two quantities be called the F-excess at n. The\n"
+    "program outputs two files: one listing the successive maxima of the\n"
+    "F-excesses and another one listing the successive maxima of Q-excesses.\n"
+    "    If -k is not given, K is 2; it may be from 2 to 63. p may be from 2 to\n"
+    "4294967295. If the value of N is not provided the program will employ a\n"
+    "default value for it (currently, 900).\n"
+    "    If the extra argument nmin is provided, the maxima are kept starting\n"
+    "from nmin. The output files include in each row of text n, the number of F-\n"
+    "or Q-numbers in [1, n], and its deviation from the expected value. The file\n"
+    "is closed by a last line in which the values of N and the number of F- or\n"
+    "Q-numbers in [1, N] are written. The file names carry kK when K is not 2.\n";
+
+// morvane and morvane-l print morvane's usage text, morvane-x its own, also
+// for a power without p.
 TEST_P(BothPrograms, NoArgumentPrintsUsage) {
-    const Outcome o = run({});
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out, usage);
-    EXPECT_EQ(o.err, "");
-    EXPECT_TRUE(dir.names().empty());
+    const bool own_text = std::string(GetParam().name) == exact.name;
+    std::vector<Args> cases = {{}};
+    if (own_text) cases.insert(cases.end(), {{"-k", "3"}, {"-k3"}, {"-k", "02"}, {"-k63"}});
+    for (const Args& args : cases) {
+        SCOPED_TRACE(args.empty() ? "no argument" : args[0]);
+        Scratch own;
+        const Outcome o = own.run(GetParam().path, args);
+        EXPECT_EQ(o.status, 0);
+        EXPECT_EQ(o.out, own_text ? set_usage : usage);
+        EXPECT_EQ(o.out.rfind(std::string(GetParam().usage) + "\n", 0), 0u);
+        EXPECT_EQ(o.err, "");
+        EXPECT_TRUE(own.names().empty());
+    }
 }
 
 // The checks run in order (p, then N, then nmin) and the first failure alone is
 // reported; no file is created. morvane-x takes any p below 2^32 (its own
-// refusals are in wide_program_test.cpp).
+// refusals of K are in wide_program_test.cpp).
 TEST_P(BothPrograms, ChecksInOrder) {
     const bool any_p = std::string(GetParam().name) == exact.name;
     expect_refusals(GetParam().path, {

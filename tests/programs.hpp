@@ -15,17 +15,21 @@ struct Program {
     const char* name;  // for test names
     const char* path;
     const char* data;  // its folder in tests/data
+    const char* usage;  // the first line of its usage text
 };
 
 // Test names show the program's name instead of the structure's bytes.
 inline void PrintTo(const Program& program, std::ostream* os) { *os << program.name; }
 
-inline const Program narrow{"morvane", MORVANE_PATH, "morvane"};
+// morvane-l prints morvane's usage text; morvane-x has its own.
+inline constexpr const char narrow_usage[] = "Program usage: morvane p N [nmin]";
+inline const Program narrow{"morvane", MORVANE_PATH, "morvane", narrow_usage};
 #ifdef MORVANE_L_PATH
-inline const Program extended{"morvane_l", MORVANE_L_PATH, "morvane-l"};
+inline const Program extended{"morvane_l", MORVANE_L_PATH, "morvane-l", narrow_usage};
 #endif
 #ifdef MORVANE_X_PATH
-inline const Program exact{"morvane_x", MORVANE_X_PATH, "morvane-x"};
+inline const Program exact{"morvane_x", MORVANE_X_PATH, "morvane-x",
+                           "Program usage: morvane-x [-k K] p|all N [nmin]"};
 #endif
 
 inline std::vector<Program> all_programs() {

@@ -90,6 +90,29 @@ TEST(MorvaneX, PTwoAsTheOtherPrograms) {
     }
 }
 
+// The power is read and checked first, before p, N and nmin: digits only
+// ("-k" with nothing after it is no number), 2 to 63, leading zeros allowed.
+TEST(MorvaneX, PowerCheckedFirst) {
+    const std::string k_nan = "Error: value of k is not a number\n";
+    const std::string k_range = "Error: value of k out of range\n";
+    expect_refusals(exact.path, {
+        {{"-k"}, k_nan},
+        {{"-kx", "97"}, k_nan},
+        {{"-k", "3x", "97"}, k_nan},
+        {{"-k", "+3", "97"}, k_nan},
+        {{"-k", "", "97"}, k_nan},
+        {{"-k", "64", "97"}, k_range},
+        {{"-k1", "1", "1"}, k_range},
+        {{"-k", "100", "97"}, k_range},
+        {{"-k", "0000000063x", "97"}, k_nan},
+        {{"-k", "3", "1"}, bad_p},
+        {{"-k", "3", "alll"}, bad_p},
+        {{"-k", "3", "4294967296"}, bad_p},
+        {{"-k003", "all", "1"}, small_N},
+        {{"-k", "3", "all", "10", "11"}, big_nmin},
+    });
+}
+
 // Below 101^2 = 10201 only squares of primes up to 97 can divide n, so at p = 97
 // the F count is the number of squarefree integers up to N: 61 up to 100, 608
 // up to 1000, 6083 up to 10^4. Counted here by trial too.

@@ -1,6 +1,7 @@
 // morvane-x's command line, `morvane-x [-k K] p N [nmin]`: p any bound from 2
 // to 4294967295 or the word `all`, and the power K from 2 to 63. With K = 2 and
-// p up to 97 it reads, refuses and names exactly as morvane-l does.
+// p up to 97 it reads, refuses and names exactly as morvane-l does; its usage
+// text is its own.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,30 @@
 #include "run/set_arguments.hpp"
 
 namespace morvane {
+
+// Printed, followed by one newline, when no p is given (no argument, or -k K
+// alone). Laid out as morvane's usage text, for the sets and powers of this
+// program: the density is exact, and n/zeta(K) for every prime.
+inline constexpr const char set_usage_text[] =
+    R"usage(Program usage: morvane-x [-k K] p|all N [nmin]
+
+Let a number which is divisible by any of 2^K, 3^K, 5^K, ... q^K, for the
+primes q up to p (every prime with the word all), be called Q-number, and a
+number which is not, be called F-number. The program computes which numbers
+in [1, N] are Q-numbers and compares the total number of F-numbers in each
+interval [1, n] with the expected value, defined as
+n*(1-1/2^K)*(1-1/3^K)*...*(1-1/q^K), taken exactly (n/zeta(K) for all). Let
+the difference of those two quantities be called the F-excess at n. The
+program outputs two files: one listing the successive maxima of the
+F-excesses and another one listing the successive maxima of Q-excesses.
+    If -k is not given, K is 2; it may be from 2 to 63. p may be from 2 to
+4294967295. If the value of N is not provided the program will employ a
+default value for it (currently, 900).
+    If the extra argument nmin is provided, the maxima are kept starting
+from nmin. The output files include in each row of text n, the number of F-
+or Q-numbers in [1, n], and its deviation from the expected value. The file
+is closed by a last line in which the values of N and the number of F- or
+Q-numbers in [1, N] are written. The file names carry kK when K is not 2.)usage";
 
 // The run, or the message of the first failed check (K, p, N, nmin in turn).
 // argv[0] is the program; the arguments are cut in place as morvane cuts them.
@@ -48,7 +73,7 @@ inline int run_set_command_line(int argc, char** argv, ScanEngine engine = ScanE
         return 1;
     }
     if (run.N == 0) {  // no p given
-        std::printf("%s\n", usage_text);
+        std::printf("%s\n", set_usage_text);
         return 0;
     }
     try {

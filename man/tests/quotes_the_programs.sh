@@ -1,14 +1,15 @@
 #!/bin/sh
-# The manual quotes the programs exactly: the usage text as morvane prints it,
-# every message it prints (with %s for the file name), and the record files of
-# its examples as a run writes them.
+# The manual quotes the programs exactly: the usage text as morvane prints it
+# (and morvane-x's, when given), every message morvane prints (with %s for the
+# file name), and the record files of its examples as a run writes them.
 #
-# Usage: quotes_the_programs.sh MORVANE PAGE
+# Usage: quotes_the_programs.sh MORVANE PAGE [MORVANE_X]
 set -u
 . "$(dirname "$0")/../../tests/checks.sh"
 absolute() { case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
 morvane=$(absolute "$1")
 page=$(absolute "$2")
+morvane_x=${3:+$(absolute "$3")}
 command -v groff >/dev/null || { echo "groff not found: install groff-base"; exit 1; }
 
 work=$(mktemp -d)
@@ -21,19 +22,25 @@ check "the page renders" test -s page.txt
 # Its lines without their indentation, for finding a quoted line whole.
 sed 's/^ *//' page.txt > lines.txt
 
-# The usage text: the displayed block, less its indentation, is byte for byte
-# what morvane prints with no argument (less the newline after it).
-"$morvane" > usage.txt
-lines=$(wc -l < usage.txt)
-awk -v lines="$lines" '
-    index($0, "Program usage: morvane p N [nmin]") && !found {
-        indent = index($0, "Program usage:") - 1; found = 1; left = lines
-    }
-    left > 0 {
-        if (length($0) > 0 && substr($0, 1, indent) !~ /^ *$/) exit 1
-        print substr($0, indent + 1); left--
-    }' page.txt > quoted-usage.txt
-check "the usage text is quoted byte for byte" diff usage.txt quoted-usage.txt
+# A usage text: the displayed block that starts with its first line, less its
+# indentation, is byte for byte what the program prints with no argument (less
+# the newline after it).
+quotes_usage() {  # quotes_usage PROGRAM
+    "$1" > usage.txt
+    awk -v lines="$(wc -l < usage.txt)" -v first="$(head -n 1 usage.txt)" '
+        index($0, first) && !found {
+            indent = index($0, first) - 1; found = 1; left = lines
+        }
+        left > 0 {
+            if (length($0) > 0 && substr($0, 1, indent) !~ /^ *$/) exit 1
+            print substr($0, indent + 1); left--
+        }' page.txt > quoted-usage.txt
+    diff usage.txt quoted-usage.txt
+}
+check "the usage text is quoted byte for byte" quotes_usage "$morvane"
+if [ -n "$morvane_x" ]; then
+    check "morvane-x's usage text is quoted byte for byte" quotes_usage "$morvane_x"
+fi
 
 # Every message, each on a line of its own.
 quoted() {  # quoted MESSAGE: MESSAGE is a whole line of the page
