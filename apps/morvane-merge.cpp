@@ -2,18 +2,27 @@
 // two files of one run over the whole range, byte for byte. Also what
 // morvane-par runs: the window plan (the run's arguments read as the program
 // reads them, the windows and the tasks), each task's windows with their
-// checkpoint, the final merge and check, and the status of a run.
+// checkpoint, the final merge and check, and the status of a run. And what
+// morvane-par and morvane-plot ask instead of reading the formats themselves:
+// the fields of a plan and of a record file's name, a run's file names, the
+// engine copies in a task's log, the programs.
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <limits>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "run/by_name.hpp"
 #include "windows/record_merge.hpp"
+#include "windows/record_name_fields.hpp"
 #include "windows/run_plan.hpp"
 #include "windows/run_status.hpp"
 #include "windows/window_plan.hpp"
@@ -27,6 +36,13 @@ constexpr const char usage[] =
     "       morvane-merge --task WORK TASK\n"
     "       morvane-merge --finish WORK\n"
     "       morvane-merge --status [--line | --todo] WORK\n"
+    "       morvane-merge --status --done WORK\n"
+    "       morvane-merge --copies WORK\n"
+    "       morvane-merge --plan-field WORK [FIELD...]\n"
+    "       morvane-merge --names PROGRAM [-k K] p [N [nmin]]\n"
+    "       morvane-merge --p-position PROGRAM [ARGUMENT...]\n"
+    "       morvane-merge --name-fields FILE [FIELD...]\n"
+    "       morvane-merge --programs\n"
     "\n"
     "Merges the Q and F record files of consecutive windows of a run of PROGRAM\n"
     "(morvane, morvane-l or morvane-x), given in any order, into the two files\n"
@@ -45,12 +61,31 @@ constexpr const char usage[] =
     "            folder\n"
     "  --status  how far the run in WORK has come, and the time left; --line: as\n"
     "            one line; --todo: the tasks not done, as Slurm's --array takes them\n"
+    "What morvane-par and morvane-plot ask, one value a line:\n"
+    "  --done        with --status: the number of windows done\n"
+    "  --copies      the engine copies the tasks in WORK ran with, as a,b\n"
+    "  --plan-field  each FIELD of the plan in WORK (-: the plan on standard\n"
+    "                input), or the whole plan: program p k ptext N N-argument\n"
+    "                nmin nmin-argument last windows tasks head shifted\n"
+    "  --names       the Q and F file names of the run PROGRAM's arguments ask\n"
+    "                for, or PROGRAM's message\n"
+    "  --p-position  which of PROGRAM's arguments is p: 1, or 2 or 3 after -k K\n"
+    "  --name-fields each FIELD of FILE's name, or all as name value lines:\n"
+    "                kind ptext pnumber p k nmin; or, status 1, why no program\n"
+    "                writes that name\n"
+    "  --programs    the programs' names\n"
     "\n"
     "Exit status: 0 merged, 1 refused (the message names the file), 2 wrong usage.\n";
 
 int misuse(const std::string& what) {
     std::fprintf(stderr, "morvane-merge: %s\n%s", what.c_str(), usage);
     return 2;
+}
+
+// Prints text; status 1 when it could not be written.
+int print(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 // The run and its plan (run_plan.hpp), or the program's message for refused
@@ -184,7 +219,7 @@ int work_mode(const std::string& mode, int argc, char** argv) {
     }
     // --status
     std::string how = argc > 2 ? argv[2] : "";
-    if (how != "--line" && how != "--todo") how.clear();
+    if (how != "--line" && how != "--todo" && how != "--done") how.clear();
     const int at = how.empty() ? 2 : 3;
     if (argc != at + 1) return misuse("--status needs WORK");
     const std::string work = argv[at];
@@ -195,11 +230,145 @@ int work_mode(const std::string& mode, int argc, char** argv) {
             text = morvane::progress_line(run) + "\n";
         else if (how == "--todo")
             text = task_ranges(run.todo) + "\n";
+        else if (how == "--done")
+            text = std::to_string(run.windows_done) + "\n";
         else
             text = morvane::status_text(plan, run);
         std::fputs(text.c_str(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     });
+}
+
+// --plan-field WORK [FIELD...]: the plan in WORK, or with "-" the plan on
+// standard input as --plan prints it (before morvane-par has a work folder).
+int plan_fields(int argc, char** argv) {
+    if (argc < 3) return misuse("--plan-field needs WORK");
+    const std::string work = argv[2];
+    try {
+        const morvane::RunPlan plan =
+            morvane::read_run_plan(work == "-" ? "/dev/stdin" : work + "/plan");
+        std::string text = argc == 3 ? morvane::plan_text(plan) : "";
+        for (int i = 3; i < argc; ++i) {
+            const auto value = morvane::plan_field(plan, argv[i]);
+            if (!value) return misuse(std::string("no field '") + argv[i] + "' in a plan");
+            text += *value + "\n";
+        }
+        return print(text);
+    } catch (const morvane::MergeRefusal& refusal) {
+        std::fprintf(stderr, "morvane-merge: %s\n", refusal.what());
+        return 1;
+    }
+}
+
+// The engine copies that the tasks of a run scanned with, each once and in
+// order, "first,second": the last word of the line that each session of a
+// task writes first to its log, "start PID TIME FIRST LAST COPY".
+std::string engine_copies(const morvane::RunPlan& plan, const std::string& work) {
+    std::set<std::string> copies;
+    for (std::uint64_t t = 0; t < plan.windows.tasks; ++t) {
+        std::ifstream log(morvane::task_log(work, t));
+        std::string line;
+        while (std::getline(log, line)) {
+            long pid = 0;
+            double time = 0;
+            unsigned long long first = 0, last = 0;
+            char copy[64];
+            if (std::sscanf(line.c_str(), "start %ld %lf %llu %llu %63s", &pid, &time, &first,
+                            &last, copy) == 5)
+                copies.insert(copy);
+        }
+    }
+    std::string text;
+    for (const std::string& copy : copies) text += (text.empty() ? "" : ",") + copy;
+    return text;
+}
+
+// --names PROGRAM [-k K] p [N [nmin]]: the run's record files, named as the
+// program names them, or its message and status 1.
+template <class Profile>
+int run_names(int argc, char** argv) {
+    morvane::RunParameters<Profile> run;
+    if (const char* error = morvane::read_program_arguments(argc, argv, run)) {
+        if (error == morvane::no_p_given) return misuse("--names needs p");
+        std::printf("%s\n", error);
+        return 1;
+    }
+    std::string text;
+    for (const char kind : {'Q', 'F'})
+        text += morvane::record_file_name(kind, run.p_text.c_str(), run.nmin) + "\n";
+    return print(text);
+}
+
+bool is_program(const std::string& name) {
+    for (const auto program : morvane::program_names)
+        if (program == name) return true;
+    return false;
+}
+
+// --p-position PROGRAM [ARGUMENT...]: where p stands among the arguments, past
+// morvane-x's power, "-k K" or "-kK", read as the program reads it.
+int p_position(int argc, char** argv) {
+    if (argc < 3) return misuse("--p-position needs PROGRAM");
+    if (!is_program(argv[2])) return misuse(std::string("unknown PROGRAM '") + argv[2] + "'");
+    int at = 3, k = 0;
+    if (morvane::takes_power(argv[2])) morvane::read_power_option(argc, argv, at, k);
+    return print(std::to_string(at - 2) + "\n");
+}
+
+// --name-fields FILE [FIELD...]: each FIELD's value, or every field as "name
+// value" lines; a name no program writes gets its reason on standard output,
+// for the caller's own message, and status 1.
+int name_fields(int argc, char** argv) {
+    if (argc < 3) return misuse("--name-fields needs FILE");
+    const std::string path = argv[2];
+    const bool asked = argc > 3;
+    std::vector<std::string> fields(argv + 3, argv + argc);
+    if (!asked)
+        fields.assign(std::begin(morvane::name_field_names), std::end(morvane::name_field_names));
+    for (const std::string& field : fields)
+        if (std::find(std::begin(morvane::name_field_names), std::end(morvane::name_field_names),
+                      field) == std::end(morvane::name_field_names))
+            return misuse("no field '" + field + "' in a record file's name");
+    try {
+        const morvane::NameFields parts = morvane::name_fields(path);
+        std::string text;
+        for (const std::string& field : fields)
+            text += (asked ? "" : field + " ") + *morvane::name_field(parts, field, path) + "\n";
+        return print(text);
+    } catch (const morvane::MergeRefusal& refusal) {
+        std::printf("%s\n", refusal.what());
+        return 1;
+    }
+}
+
+// The commands that only answer a question; nothing for any other.
+std::optional<int> query_mode(const std::string& mode, int argc, char** argv) {
+    if (mode == "--plan-field") return plan_fields(argc, argv);
+    if (mode == "--copies") {
+        if (argc != 3) return misuse("--copies needs WORK");
+        return with_plan(argv[2], [&](auto, const morvane::RunPlan& plan) {
+            return print(engine_copies(plan, argv[2]) + "\n");
+        });
+    }
+    if (mode == "--names") {
+        if (argc < 4) return misuse("--names needs PROGRAM and p");
+        const std::string program = argv[2];
+        int status = 0;
+        if (!morvane::with_profile(program, [&](auto profile) {
+                status = run_names<decltype(profile)>(argc - 2, argv + 2);
+            }))
+            return misuse("unknown PROGRAM '" + program + "'");
+        return status;
+    }
+    if (mode == "--p-position") return p_position(argc, argv);
+    if (mode == "--name-fields") return name_fields(argc, argv);
+    if (mode == "--programs") {
+        if (argc != 2) return misuse("--programs takes no argument");
+        std::string text;
+        for (const auto program : morvane::program_names) text += std::string(program) + "\n";
+        return print(text);
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -239,6 +408,7 @@ int main(int argc, char** argv) {
     }
     if (first == "--task" || first == "--finish" || first == "--status")
         return work_mode(first, argc, argv);
+    if (const auto status = query_mode(first, argc, argv)) return *status;
 
     int i = 1;
     const char* p_argument = nullptr;
@@ -255,7 +425,7 @@ int main(int argc, char** argv) {
     const std::string program = argv[i++];
     if (!program.empty() && program[0] == '-') return misuse("unknown option " + program);
     int k = 0;
-    if (program == "morvane-x")
+    if (morvane::takes_power(program))
         if (const char* error = morvane::read_power_option(argc, argv, i, k)) return misuse(error);
     if (i >= argc) return misuse("no FILE");
     const std::vector<std::string> files(argv + i, argv + argc);

@@ -7,7 +7,9 @@
 // (MORVANE_WITH_EXACT).
 #pragma once
 
+#include <array>
 #include <string>
+#include <string_view>
 
 #include "profiles/profile.hpp"
 #include "run/command_line.hpp"
@@ -17,6 +19,14 @@
 #endif
 
 namespace morvane {
+
+// The programs by name, whether or not this build has each: what PROGRAM may
+// be on the command line of morvane-merge, morvane-check and morvane-par.
+inline constexpr std::array<std::string_view, 3> program_names = {"morvane", "morvane-l",
+                                                                  "morvane-x"};
+
+// Whether the program takes a power, -k K before p: morvane-x alone.
+inline bool takes_power(std::string_view program) { return program == "morvane-x"; }
 
 // Calls body with a value of the profile of the program so named; false when
 // this build has no such program.

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "arith/prime_set.hpp"
 #include "run/set_arguments.hpp"
@@ -54,6 +55,33 @@ inline std::string plan_text(const RunPlan& plan) {
            std::to_string(w.last) + "\nwindows " + std::to_string(w.windows) + "\ntasks " +
            std::to_string(w.tasks) + "\nhead " + std::to_string(w.head) + "\n" +
            (w.shifted ? "shifted 1\n" : "");
+}
+
+// One field of the plan by its name, as morvane-merge --plan-field prints it
+// for morvane-par: the value of its line in plan_text, with N and nmin apart
+// from their argument texts (the fields N-argument and nmin-argument), k even
+// when it is 2 and shifted even when it is 0. Nothing for a name that is no
+// field.
+inline std::optional<std::string> plan_field(const RunPlan& plan, std::string_view name) {
+    const WindowPlan& w = plan.windows;
+    const std::pair<std::string_view, std::string> fields[] = {
+        {"program", plan.program},
+        {"p", bound_text(plan.set)},
+        {"k", std::to_string(plan.set.k)},
+        {"ptext", plan.p_text},
+        {"N", std::to_string(w.N)},
+        {"N-argument", argument_text(w.N)},
+        {"nmin", std::to_string(w.nmin)},
+        {"nmin-argument", argument_text(w.nmin)},
+        {"last", std::to_string(w.last)},
+        {"windows", std::to_string(w.windows)},
+        {"tasks", std::to_string(w.tasks)},
+        {"head", std::to_string(w.head)},
+        {"shifted", w.shifted ? "1" : "0"},
+    };
+    for (const auto& [key, value] : fields)
+        if (key == name) return value;
+    return std::nullopt;
 }
 
 // The plan in a work folder's plan file; throws MergeRefusal naming the file
