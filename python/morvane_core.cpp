@@ -4,7 +4,9 @@
 // found them, in its own arithmetic, which give the numpy arrays, the exact
 // values (fractions, or decimals where delta is irrational) and, through the
 // program's own RecordFiles, its files byte for byte. The checks of the Python
-// arguments live in morvane/__init__.py; the ones here guard the C++ side only.
+// arguments, with their messages, live in morvane/__init__.py, which asks here
+// what each program takes (limits) and what a p text names (p_text_set); the
+// checks here guard the C++ side only.
 #include <gmp.h>
 #include <mpfr.h>
 #include <pybind11/numpy.h>
@@ -26,9 +28,10 @@
 
 #include "arith/prime_set.hpp"
 #include "engine/q_count.hpp"
-#include "run/by_name.hpp"
 #include "profiles/delta_enclosure.hpp"
 #include "profiles/exact_density.hpp"
+#include "run/by_name.hpp"
+#include "run/decimal.hpp"
 #include "run/record_files.hpp"
 #include "run/set_arguments.hpp"
 #include "windows/record_file_reader.hpp"
@@ -49,21 +52,6 @@ struct Row {
 // A record file that could not be written: OSError in Python.
 struct WriteFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
-};
-
-template <class Profile>
-struct ProgramOf;
-template <>
-struct ProgramOf<NarrowProfile> {
-    static constexpr const char* name = "morvane";
-};
-template <>
-struct ProgramOf<ExtendedProfile> {
-    static constexpr const char* name = "morvane-l";
-};
-template <>
-struct ProgramOf<ExactProfile> {
-    static constexpr const char* name = "morvane-x";
 };
 
 // The significant digits of the decimal values: those of density("all").
@@ -154,8 +142,8 @@ void enclose_delta(const DeltaEnclosure& delta, mpfr_ptr lo, mpfr_ptr hi) {
 
 // The excess a - delta * b of a record (a = C(n), b = n, both negated for an
 // F record) in [lo, hi]. With delta = A / D it is (a D - A b) / D, enclosed
-// as tightly as the precision allows and exactly where it fits; else from
-// delta's enclosure, each operation rounded outwards.
+// as tightly as the precision allows and exactly where it fits; else as the
+// engine encloses it for its own decisions.
 void enclose_excess(const ExactExcess& x, mpfr_ptr lo, mpfr_ptr hi) {
     const ExactExcess::Form f = x.form();
     if (const auto& fraction = x.delta->fraction()) {
@@ -163,17 +151,7 @@ void enclose_excess(const ExactExcess& x, mpfr_ptr lo, mpfr_ptr hi) {
         enclose_quotient(exact::big(f.a) * D - A * exact::big(f.b), D, lo, hi);
         return;
     }
-    const mpfr_prec_t precision = mpfr_get_prec(lo);
-    Mpfr d_lo(precision), d_hi(precision), a(128), b(128);
-    enclose_delta(*x.delta, d_lo.get(), d_hi.get());
-    mpfr_set_z(a.get(), exact::big(f.a).backend().data(), MPFR_RNDN);  // exact: below 2^128
-    mpfr_set_z(b.get(), exact::big(f.b).backend().data(), MPFR_RNDN);
-    // For b >= 0, a - delta b lies in [a - hi b, a - lo b]; for b < 0 in
-    // [a - lo b, a - hi b].
-    mpfr_mul(lo, f.b >= 0 ? d_hi.get() : d_lo.get(), b.get(), MPFR_RNDU);
-    mpfr_sub(lo, a.get(), lo, MPFR_RNDD);
-    mpfr_mul(hi, f.b >= 0 ? d_lo.get() : d_hi.get(), b.get(), MPFR_RNDD);
-    mpfr_sub(hi, a.get(), hi, MPFR_RNDU);
+    x.delta->enclose_difference(f.a, f.b, mpfr_get_prec(lo), lo, hi);
 }
 
 // A number rounded to decimal_digits significant digits, as the digits and
@@ -269,7 +247,7 @@ template <class Profile>
 PrimeSet checked_set(std::uint64_t bound, int k) {
     const PrimeSet set{bound, k};
     if (!takes_set<Profile>(set))
-        throw std::invalid_argument(std::string(ProgramOf<Profile>::name) + " does not take p = " +
+        throw std::invalid_argument(std::string(program_name<Profile>()) + " does not take p = " +
                                     bound_text(set) + " with k = " + std::to_string(k));
     return set;
 }
@@ -355,14 +333,14 @@ RunData<Profile> read(const std::string& q_path, const std::string& f_path,
     NameArguments given(p_argument ? p_argument->c_str() : nullptr, k);
     given.p_option = "p=";  // the refusals in the words of the Python call
     given.k_option = "k=";
-    return RunData<Profile>{read_run_files<Profile>(ProgramOf<Profile>::name, q_path, f_path, given)};
+    return RunData<Profile>{read_run_files<Profile>(program_name<Profile>(), q_path, f_path, given)};
 }
 
 template <class Profile>
 void bind_run(py::module_& m, const char* class_name) {
     using Data = RunData<Profile>;
     py::class_<Data>(m, class_name,
-                     ("The records of one run of " + std::string(ProgramOf<Profile>::name) +
+                     ("The records of one run of " + std::string(program_name<Profile>()) +
                       ", in its own arithmetic.")
                          .c_str())
         .def_property_readonly("p", [](const Data& d) { return python_p(d.set); })
@@ -371,7 +349,7 @@ void bind_run(py::module_& m, const char* class_name) {
         .def_readonly("nmin", &Data::nmin)
         .def_readonly("p_text", &Data::p_text)
         .def_property_readonly("q_total", [](const Data& d) { return d.records.q_total; })
-        .def_property_readonly("program", [](const Data&) { return ProgramOf<Profile>::name; })
+        .def_property_readonly("program", [](const Data&) { return program_name<Profile>(); })
         .def(
             "rows", [](const Data& d, char kind) { return d.rows(kind); }, py::arg("kind"),
             "The Q ('Q') or F ('F') records as a numpy structured array (n, count, excess).")
@@ -396,6 +374,52 @@ py::object for_program(const std::string& program, Body&& body) {
     if (!with_profile(program, [&](auto profile) { result = body(profile); }))
         throw std::invalid_argument("no program " + program + " in this build");
     return result;
+}
+
+// What Profile's program takes, for the checks of the Python arguments: its
+// sets (set_range) and its largest N, the largest count.
+template <class Profile>
+py::dict limits() {
+    constexpr SetRange sets = set_range<Profile>();
+    py::dict d;
+    d["smallest_p"] = sets.smallest_p;
+    d["largest_p"] = sets.largest_p;
+    d["every_prime"] = sets.every_prime;
+    d["smallest_k"] = sets.smallest_k;
+    d["largest_k"] = sets.largest_k;
+    d["largest_N"] = std::numeric_limits<typename Profile::Count>::max();
+    return d;
+}
+
+// (p, k) that a p text names for Profile's program, read as the names of its
+// files are read: p the value of the digits as the program reads its first
+// argument, before any range check (None without digits), or "all". None
+// where the program writes no such p text.
+template <class Profile>
+py::object p_text_set(const std::string& text) {
+    // Its shape as a name holds it: digits (maybe none) or "all", then maybe
+    // "k" and digits.
+    const auto name = read_record_name(record_file_name('Q', text.c_str(), 1));
+    if (!name || name->p_text != text) return py::none();
+    const std::size_t k_at = std::min(text.find('k'), text.size());
+    const std::string number = text.substr(0, k_at);
+    int k = 2;
+    if constexpr (Profile::any_set) {
+        // The power by the names' own rule (3 to 63 after k, no leading zero),
+        // with "all" standing for the digits, whose value the caller checks.
+        try {
+            k = set_of_name<Profile>("all" + text.substr(k_at), NameArguments(), text).k;
+        } catch (const MergeRefusal&) {
+            return py::none();
+        }
+    } else if (k_at != text.size() || number == "all") {
+        return py::none();  // digits only
+    }
+    if (number.empty()) return py::make_tuple(py::none(), k);
+    if (number == "all") return py::make_tuple(py::str("all"), k);
+    const std::int64_t p =
+        Profile::any_set ? decimal_value(number.c_str()) : read_p(number.c_str());
+    return py::make_tuple(p, k);
 }
 
 // delta of the set: a Fraction for a finite set, the Decimal of 50 significant
@@ -424,16 +448,36 @@ PYBIND11_MODULE(_core, m) {
     });
 
     py::list programs;
-    programs.append("morvane");
+    programs.append(program_name<NarrowProfile>());
     bind_run<NarrowProfile>(m, "NarrowRun");
 #ifdef MORVANE_WITH_EXTENDED
-    programs.append("morvane-l");
+    programs.append(program_name<ExtendedProfile>());
     bind_run<ExtendedProfile>(m, "ExtendedRun");
 #endif
-    programs.append("morvane-x");
+    programs.append(program_name<ExactProfile>());
     bind_run<ExactProfile>(m, "ExactRun");
     m.attr("programs") = py::tuple(programs);
+    m.attr("all_programs") = py::tuple(py::cast(program_names));
     m.attr("every_prime") = py::int_(PrimeSet::every_prime);
+
+    m.def(
+        "limits",
+        [](const std::string& program) {
+            return for_program(
+                program, [](auto profile) -> py::object { return limits<decltype(profile)>(); });
+        },
+        py::arg("program"),
+        "What the program takes: smallest_p, largest_p, every_prime, smallest_k, largest_k, "
+        "largest_N.");
+    m.def(
+        "p_text_set",
+        [](const std::string& program, const std::string& text) {
+            return for_program(program,
+                               [&](auto profile) { return p_text_set<decltype(profile)>(text); });
+        },
+        py::arg("program"), py::arg("p_text"),
+        "(p, k) that a p text names as the program's file names give it (p None without digits, "
+        "before any range check), or None where the program writes no such p text.");
 
     m.def(
         "scan",

@@ -7,24 +7,64 @@
 // with q^k <= N: below 2^32 for k = 2, below 2^22 for k = 3, and so on.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <string>
 
 namespace morvane {
 
+// The 25 primes up to 97: morvane and morvane-l take the squares of those up to
+// a bound p. Each profile names its source of primes; this one needs nothing
+// beyond the language.
+struct TablePrimes {
+    static constexpr auto table =
+        std::to_array<std::uint32_t>({2,  3,  5,  7,  11, 13, 17, 19, 23, 29, 31, 37, 41,
+                                      43, 47, 53, 59, 61, 67, 71, 73, 79, 83, 89, 97});
+    // Calls f(q) for every prime q in [from, to], ascending.
+    template <class F>
+    static void each(std::uint64_t from, std::uint64_t to, F&& f) {
+        for (const std::uint32_t q : table)
+            if (q >= from && q <= to) f(q);
+    }
+};
+
+// The bounds p of a set start at 2 (below it the set is empty); morvane and
+// morvane-l take p up to the table's last prime, 97.
+inline constexpr std::uint64_t smallest_bound = 2;
+inline constexpr std::uint32_t largest_table_prime = TablePrimes::table.back();
+
 struct PrimeSet {
     // The bound that stands for every prime.
     static constexpr std::uint64_t every_prime = ~std::uint64_t{0};
     static constexpr int min_power = 2, max_power = 63;
 
-    std::uint64_t bound = 97;  // the primes q <= bound, or every_prime
-    int k = 2;                 // the power
+    std::uint64_t bound = largest_table_prime;  // the primes q <= bound, or every_prime
+    int k = 2;                                  // the power
 
-    bool all() const { return bound == every_prime; }
+    constexpr bool all() const { return bound == every_prime; }
     friend bool operator==(const PrimeSet&, const PrimeSet&) = default;
     friend auto operator<=>(const PrimeSet&, const PrimeSet&) = default;
 };
+
+// The sets a program takes: the bounds p from smallest_p to largest_p, and
+// every prime where every_prime, each with the powers from smallest_k to
+// largest_k.
+struct SetRange {
+    std::uint64_t smallest_p, largest_p;
+    bool every_prime;
+    int smallest_k, largest_k;
+
+    constexpr bool takes_bound(std::uint64_t p) const { return p >= smallest_p && p <= largest_p; }
+    constexpr bool takes(const PrimeSet& set) const {
+        const bool bound = set.all() ? every_prime : takes_bound(set.bound);
+        return bound && set.k >= smallest_k && set.k <= largest_k;
+    }
+};
+
+// The sets of morvane and morvane-l: the squares of the primes up to p, p from
+// 2 to 97.
+inline constexpr SetRange table_sets{smallest_bound, largest_table_prime, false, 2, 2};
 
 // q^k, or 0 when it passes 2^64 - 1 (then it divides no 64-bit n).
 constexpr std::uint64_t prime_power(std::uint64_t q, int k) {
@@ -80,18 +120,5 @@ inline std::uint64_t largest_needed_prime(const PrimeSet& set, std::uint64_t las
 inline std::string set_text(const std::string& p_text, int k) {
     return k == 2 ? p_text : p_text + "k" + std::to_string(k);
 }
-
-// The primes of the 25 up to 97: what morvane and morvane-l take. Each profile
-// names its source of primes; this one needs nothing beyond the language.
-struct TablePrimes {
-    static constexpr std::uint32_t table[25] = {2,  3,  5,  7,  11, 13, 17, 19, 23, 29, 31, 37, 41,
-                                                43, 47, 53, 59, 61, 67, 71, 73, 79, 83, 89, 97};
-    // Calls f(q) for every prime q in [from, to], ascending.
-    template <class F>
-    static void each(std::uint64_t from, std::uint64_t to, F&& f) {
-        for (const std::uint32_t q : table)
-            if (q >= from && q <= to) f(q);
-    }
-};
 
 }  // namespace morvane

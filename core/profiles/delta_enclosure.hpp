@@ -140,6 +140,10 @@ public:
         mpfr_set(hi, b.hi.get(), MPFR_RNDU);
     }
 
+    // a - delta * b in [lo, hi], from delta's enclosure at `precision` bits,
+    // each operation rounded outwards at the precision of lo (which hi shares).
+    void enclose_difference(i128 a, i128 b, mpfr_prec_t precision, mpfr_ptr lo, mpfr_ptr hi) const;
+
     // The test hook: decisions as if the fixed point never decided and MPFR
     // started at `precision` bits (1 forces every decision through the
     // refinement). Not for runs.
@@ -318,24 +322,32 @@ inline void DeltaEnclosure::enclose(mpfr_ptr lo, mpfr_ptr hi) const {
     mpfr_ui_sub(hi, 1, p_lo.get(), MPFR_RNDU);
 }
 
-// a - delta * b from the enclosures at 256, 512, ... bits; a and b are exact
-// at 128 bits and more.
+inline void DeltaEnclosure::enclose_difference(i128 a, i128 b, mpfr_prec_t precision, mpfr_ptr lo,
+                                               mpfr_ptr hi) const {
+    const Bounds& d = bounds(precision);
+    // a and b below 2^110 are exact at 128 bits and more.
+    const mpfr_prec_t exact_bits = std::max<mpfr_prec_t>(mpfr_get_prec(lo), 128);
+    exact::Mpfr A(exact_bits), B(exact_bits);
+    mpfr_set_z(A.get(), exact::big(a).backend().data(), MPFR_RNDN);
+    mpfr_set_z(B.get(), exact::big(b).backend().data(), MPFR_RNDN);
+    // For b >= 0, a - delta b lies in [a - hi b, a - lo b]; for b < 0 in
+    // [a - lo b, a - hi b].
+    mpfr_srcptr for_low = b >= 0 ? d.hi.get() : d.lo.get();
+    mpfr_srcptr for_high = b >= 0 ? d.lo.get() : d.hi.get();
+    mpfr_mul(lo, for_low, B.get(), MPFR_RNDU);
+    mpfr_sub(lo, A.get(), lo, MPFR_RNDD);
+    mpfr_mul(hi, for_high, B.get(), MPFR_RNDD);
+    mpfr_sub(hi, A.get(), hi, MPFR_RNDU);
+}
+
+// a - delta * b from the enclosures at 256, 512, ... bits, worked at 128 bits
+// at least.
 inline int DeltaEnclosure::refined_sign(i128 a, i128 b) const {
     const mpfr_prec_t start = test_precision() != 0 ? test_precision() : first_precision;
     for (mpfr_prec_t precision = start; precision <= precision_limit; precision *= 2) {
-        const Bounds& d = bounds(precision);
         const mpfr_prec_t working = std::max<mpfr_prec_t>(precision, 128);
-        exact::Mpfr A(working), B(working), low(working), high(working);
-        mpfr_set_z(A.get(), exact::big(a).backend().data(), MPFR_RNDN);
-        mpfr_set_z(B.get(), exact::big(b).backend().data(), MPFR_RNDN);
-        // For b >= 0, a - delta b lies in [a - hi b, a - lo b]; for b < 0 in
-        // [a - lo b, a - hi b].
-        mpfr_srcptr for_low = b >= 0 ? d.hi.get() : d.lo.get();
-        mpfr_srcptr for_high = b >= 0 ? d.lo.get() : d.hi.get();
-        mpfr_mul(low.get(), for_low, B.get(), MPFR_RNDU);
-        mpfr_sub(low.get(), A.get(), low.get(), MPFR_RNDD);
-        mpfr_mul(high.get(), for_high, B.get(), MPFR_RNDD);
-        mpfr_sub(high.get(), A.get(), high.get(), MPFR_RNDU);
+        exact::Mpfr low(working), high(working);
+        enclose_difference(a, b, precision, low.get(), high.get());
         if (mpfr_sgn(low.get()) > 0) return 1;
         if (mpfr_sgn(high.get()) < 0) return -1;
     }

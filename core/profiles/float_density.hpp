@@ -31,7 +31,8 @@ Real q_density(int active) {
 
 // The number of the 25 squares a set of morvane or morvane-l takes.
 inline int table_active(const PrimeSet& set) {
-    return active_square_count<std::uint64_t>(static_cast<std::int32_t>(std::min<std::uint64_t>(set.bound, 97)));
+    const std::uint64_t p = std::min<std::uint64_t>(set.bound, largest_table_prime);
+    return active_square_count<std::uint64_t>(static_cast<std::int32_t>(p));
 }
 
 template <class R>

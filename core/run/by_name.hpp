@@ -10,9 +10,11 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "profiles/profile.hpp"
 #include "run/command_line.hpp"
+#include "run/power_option.hpp"
 #include "run/set_arguments.hpp"
 #ifdef MORVANE_WITH_EXACT
 #include "run/set_command_line.hpp"
@@ -28,29 +30,44 @@ inline constexpr std::array<std::string_view, 3> program_names = {"morvane", "mo
 // Whether the program takes a power, -k K before p: morvane-x alone.
 inline bool takes_power(std::string_view program) { return program == "morvane-x"; }
 
+// The program whose arithmetic the profile is (the names are null-terminated
+// literals).
+template <class Profile>
+constexpr const char* program_name() {
+    if constexpr (std::is_same_v<Profile, NarrowProfile>) {
+        return program_names[0].data();
+    } else if constexpr (std::is_same_v<Profile, ExtendedProfile>) {
+        return program_names[1].data();
+    } else {
+        static_assert(Profile::any_set, "the exact profile, morvane-x's");
+        return program_names[2].data();
+    }
+}
+
 // Calls body with a value of the profile of the program so named; false when
 // this build has no such program.
 template <class Body>
 bool with_profile(const std::string& program, Body&& body) {
-    if (program == "morvane") return body(NarrowProfile{}), true;
+    if (program == program_name<NarrowProfile>()) return body(NarrowProfile{}), true;
 #ifdef MORVANE_WITH_EXTENDED
-    if (program == "morvane-l") return body(ExtendedProfile{}), true;
+    if (program == program_name<ExtendedProfile>()) return body(ExtendedProfile{}), true;
 #endif
 #ifdef MORVANE_WITH_EXACT
-    if (program == "morvane-x") return body(ExactProfile{}), true;
+    if (program == program_name<ExactProfile>()) return body(ExactProfile{}), true;
 #endif
     return false;
 }
 
-// Whether Profile's program takes the set: morvane and morvane-l the squares
-// of the primes up to p <= 97, morvane-x any bound it reads and power 2 to 63.
+// The sets Profile's program takes: morvane and morvane-l the squares of the
+// primes up to p <= 97, morvane-x any bound it reads and power 2 to 63.
+template <class Profile>
+constexpr SetRange set_range() {
+    return Profile::any_set ? read_sets : table_sets;
+}
+
 template <class Profile>
 bool takes_set(const PrimeSet& set) {
-    if constexpr (Profile::any_set) {
-        return runnable_set(set);
-    } else {
-        return !set.all() && set.k == 2 && set.bound >= 2 && set.bound <= 97;
-    }
+    return set_range<Profile>().takes(set);
 }
 
 // Given for arguments that name no p: "-k 3" alone.
@@ -71,17 +88,6 @@ const char* read_program_arguments(int argc, char** argv, RunParameters<Profile>
 #endif
     run = read_arguments<Profile>(argc, argv);
     return argument_error(run);
-}
-
-// morvane-x's power as morvane-merge and morvane-check take it after the
-// program's name, "-k K" or "-kK" at argv[i]: i moved past it and k set, or
-// nothing when argv[i] is no -k. The message of a bad K.
-inline const char* read_power_option(int argc, char** argv, int& i, int& k) {
-    if (i >= argc || std::string(argv[i]).rfind("-k", 0) != 0) return nullptr;
-    const bool joined = argv[i][2] != '\0';
-    const char* text = joined ? argv[i] + 2 : i + 1 < argc ? argv[i + 1] : "";
-    i += joined ? 1 : 2;
-    return read_power(text, k);
 }
 
 }  // namespace morvane

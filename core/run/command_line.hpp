@@ -45,8 +45,8 @@ inline const char* cut_p_text(char* argument) {
 // every negative p fails the range check.
 template <class Profile>
 const char* argument_error(const RunParameters<Profile>& run) {
-    const auto p = static_cast<std::uint32_t>(run.p);
-    if (p < 2 || p > 97) return "Error: value of p out of range";
+    if (!table_sets.takes_bound(static_cast<std::uint32_t>(run.p)))
+        return "Error: value of p out of range";
     if (run.N < 2) return "Error: value of N too small";
     if (run.N < run.nmin) return "Error: The value specified for n1 is larger than N";
     return nullptr;

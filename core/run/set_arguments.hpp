@@ -18,6 +18,11 @@ inline constexpr const char k_out_of_range[] = "Error: value of k out of range";
 inline constexpr const char p_out_of_range[] = "Error: value of p out of range";
 inline constexpr std::uint64_t largest_bound = 4294967295;
 
+// morvane-x's sets: any bound it reads or every prime, with any power from 2
+// to 63.
+inline constexpr SetRange read_sets{smallest_bound, largest_bound, true, PrimeSet::min_power,
+                                    PrimeSet::max_power};
+
 // K: one or two digits and nothing else, from 2 to 63.
 inline const char* read_power(const char* text, int& k) {
     std::size_t length = std::strlen(text);
@@ -39,16 +44,14 @@ inline const char* read_bound(const char* text, std::uint64_t& bound) {
         return nullptr;
     }
     const std::int64_t value = decimal_value(text);
-    if (value < 2 || static_cast<std::uint64_t>(value) > largest_bound) return p_out_of_range;
+    if (value < 0 || !read_sets.takes_bound(static_cast<std::uint64_t>(value)))
+        return p_out_of_range;
     bound = static_cast<std::uint64_t>(value);
     return nullptr;
 }
 
 // Whether morvane-x can run the set: a bound it reads, a power from 2 to 63.
-inline bool runnable_set(const PrimeSet& set) {
-    return (set.all() || (set.bound >= 2 && set.bound <= largest_bound)) &&
-           set.k >= PrimeSet::min_power && set.k <= PrimeSet::max_power;
-}
+inline bool runnable_set(const PrimeSet& set) { return read_sets.takes(set); }
 
 // The bound as a plan of window runs and messages give it: "all" or its digits.
 inline std::string bound_text(const PrimeSet& set) {

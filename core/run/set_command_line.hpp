@@ -6,13 +6,13 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 
 #include "profiles/delta_enclosure.hpp"
 #include "profiles/exact_density.hpp"
 #include "run/command_line.hpp"
+#include "run/power_option.hpp"
 #include "run/set_arguments.hpp"
 
 namespace morvane {
@@ -45,17 +45,12 @@ Q-numbers in [1, N] are written. The file names carry kK when K is not 2.)usage"
 // argv[0] is the program; the arguments are cut in place as morvane cuts them.
 inline const char* read_set_arguments(int argc, char** argv, RunParameters<ExactProfile>& run) {
     int first = 1, k = 2;
-    if (argc > 1 && std::strncmp(argv[1], "-k", 2) == 0) {
-        // "-k K" or "-kK".
-        const char* text = argv[1][2] != '\0' ? argv[1] + 2 : argc > 2 ? argv[2] : "";
-        first = argv[1][2] != '\0' ? 2 : 3;
-        if (const char* error = read_power(text, k)) return error;
-    }
+    if (const char* error = read_power_option(argc, argv, first, k)) return error;
     if (first >= argc) return nullptr;  // no p: the usage text
     std::uint64_t bound = 0;
     if (const char* error = read_bound(argv[first], bound)) return error;
     run.set = PrimeSet{bound, k};
-    run.p = bound <= 97 ? static_cast<std::int32_t>(bound) : 0;
+    run.p = bound <= largest_table_prime ? static_cast<std::int32_t>(bound) : 0;
     const bool all = run.set.all();
     run.p_text = set_text(all ? std::string("all") : std::string(cut_p_text(argv[first])), k);
     run.N = argc > first + 1 ? read_count<std::uint64_t>(argv[first + 1]) : 900;

@@ -28,7 +28,6 @@ any p from 2 to 4294967295 or "all" and any k from 2 to 63, as in `man morvane`.
 
 import operator
 import os
-import re
 
 from . import _core
 
@@ -38,10 +37,11 @@ __all__ = ["Run", "scan", "read", "q_count", "density", "PROGRAMS"]
 #: the x86-64 extended format) and "morvane-x".
 PROGRAMS = tuple(_core.programs)
 
-_ALL_PROGRAMS = ("morvane", "morvane-l", "morvane-x")
-_LARGEST_N = {"morvane": 2**32 - 1, "morvane-l": 2**64 - 1, "morvane-x": 2**64 - 1}
+# What each program of this build takes (its sets, its largest N), as the core
+# has it; morvane-x, in every build, takes every set.
+_LIMITS = {program: _core.limits(program) for program in PROGRAMS}
+_ANY_SET = _LIMITS["morvane-x"]
 _MOST_JOBS = 256
-_LARGEST_P = 2**32 - 1  # morvane-x's; morvane and morvane-l take up to 97
 _EVERY_PRIME = _core.every_prime  # the bound the core takes for "all"
 # density() and the exact excesses of a finite set are fractions whose
 # denominator, the product of q**k over the primes q up to p, has about
@@ -69,25 +69,30 @@ def _in_range(value, name, low, high, why="", then=""):
 
 def _p(value, program="morvane-x"):
     """p for program: an int, or "all" (morvane-x only)."""
+    own = _LIMITS[program]
+    low, high = own["smallest_p"], own["largest_p"]
     if isinstance(value, str):
         if value != "all":
             raise ValueError(f'p must be an integer or "all", not {_shown(value)}')
-        if program != "morvane-x":
-            raise ValueError(f'p = "all" is morvane-x\'s alone: {program} takes p from 2 to 97')
+        if not own["every_prime"]:
+            raise ValueError(f'p = "all" is morvane-x\'s alone: {program} takes p from {low} '
+                             f"to {high}")
         return value
     p = _integer(value, "p", 'an integer or "all"')
-    if program == "morvane-x":
-        return _in_range(p, "p", 2, _LARGEST_P, ' (or "all")')
-    return _in_range(p, "p", 2, 97, f" for {program}",
-                     f'; morvane-x takes p up to {_LARGEST_P} and "all"')
+    if own["every_prime"]:
+        return _in_range(p, "p", low, high, ' (or "all")')
+    return _in_range(p, "p", low, high, f" for {program}",
+                     f'; morvane-x takes p up to {_ANY_SET["largest_p"]} and "all"')
 
 
 def _k(value, program="morvane-x"):
     """The power k for program: 2 to 63 for morvane-x, 2 for the others."""
-    k = _in_range(_integer(value, "k"), "k", 2, 63)
-    if k != 2 and program != "morvane-x":
-        raise ValueError(f"k must be 2 for {program} (the squares), not {k}; "
-                         "morvane-x takes k from 2 to 63")
+    low, high = _ANY_SET["smallest_k"], _ANY_SET["largest_k"]
+    k = _in_range(_integer(value, "k"), "k", low, high)
+    own = _LIMITS[program]
+    if not own["smallest_k"] <= k <= own["largest_k"]:
+        raise ValueError(f"k must be {own['smallest_k']} for {program} (the squares), not {k}; "
+                         f"morvane-x takes k from {low} to {high}")
     return k
 
 
@@ -109,7 +114,7 @@ def _program(program):
         raise TypeError(f"program must be a str, one of {', '.join(map(repr, PROGRAMS))}, "
                         f"not {type(program).__name__} ({program!r})")
     if program not in PROGRAMS:
-        if program in _ALL_PROGRAMS:
+        if program in _core.all_programs:
             raise ValueError(f"program {program!r} is not in this build: long double is not "
                              "the x86-64 extended format here")
         raise ValueError(f"program must be one of {', '.join(map(repr, PROGRAMS))}, "
@@ -128,38 +133,6 @@ def _path(value, name):
 def _shown(text):
     """repr(text), cut short for a long one."""
     return repr(text) if len(text) <= 40 else f"{text[:20]!r}... ({len(text)} characters)"
-
-
-def _decimal_value(digits):
-    """The value of a text of digits as the programs read it, saturated at
-    2**63 - 1."""
-    digits = digits.lstrip("0") or "0"
-    return 2**63 - 1 if len(digits) > 19 else min(int(digits), 2**63 - 1)
-
-
-def _read_p(text):
-    """p as morvane and morvane-l read the digits of their first argument:
-    the value cut to its low 32 bits as a signed integer."""
-    value = _decimal_value(text) & 0xFFFFFFFF
-    return value - 2**32 if value >= 2**31 else value
-
-
-# morvane-x's p text: digits (maybe none) or "all", then k and the power when
-# it is not 2, without a leading zero.
-_SET_TEXT = re.compile(r"(all|[0-9]*)(?:k([1-9][0-9]*))?")
-
-
-def _set_of_text(text):
-    """(p, k) that morvane-x's p text names; p is None where the text has no
-    digits (a first argument such as +7)."""
-    found = _SET_TEXT.fullmatch(text)
-    power = found and found.group(2)
-    if not found or (power and not (len(power) <= 2 and 3 <= int(power) <= 63)):
-        raise ValueError(f'p_text must be digits or "all", then k and a power from 3 to 63 '
-                         f"when k is not 2 (as morvane-x names its files), not {_shown(text)}")
-    number = found.group(1)
-    p = "all" if number == "all" else _decimal_value(number) if number else None
-    return p, int(power) if power else 2
 
 
 class Run:
@@ -295,16 +268,17 @@ class Run:
             p_text = self.p_text
         if not isinstance(p_text, str):
             raise TypeError(f"p_text must be a str, not {type(p_text).__name__} ({p_text!r})")
-        if self.program == "morvane-x":
-            p, k = _set_of_text(p_text)
-            if k != self.k:
-                raise ValueError(f"p_text {_shown(p_text)} gives k = {k}, "
-                                 f"not the run's k = {self.k}")
-        else:
-            if not all("0" <= c <= "9" for c in p_text):
-                raise ValueError(f"p_text must be digits only (the first argument up to its "
-                                 f"first non-digit), not {_shown(p_text)}")
-            p = _read_p(p_text) if p_text else None
+        named = _core.p_text_set(self.program, p_text)
+        if named is None and _LIMITS[self.program]["every_prime"]:
+            raise ValueError(f'p_text must be digits or "all", then k and a power from 3 to 63 '
+                             f"when k is not 2 (as morvane-x names its files), not {_shown(p_text)}")
+        if named is None:
+            raise ValueError(f"p_text must be digits only (the first argument up to its "
+                             f"first non-digit), not {_shown(p_text)}")
+        p, k = named
+        if k != self.k:
+            raise ValueError(f"p_text {_shown(p_text)} gives k = {k}, "
+                             f"not the run's k = {self.k}")
         if p is not None and p != self.p:
             raise ValueError(f"p_text {_shown(p_text)} gives p = {p}, "
                              f"not the run's p = {self.p}")
@@ -382,7 +356,7 @@ def scan(p, N=900, nmin=1, program="morvane-x", jobs=1, k=2):
     nmin = _integer(nmin, "nmin")
     jobs = _integer(jobs, "jobs")
     k = _k(k, program)
-    largest = _LARGEST_N[program]
+    largest = _LIMITS[program]["largest_N"]
     if N < 2:
         raise ValueError(f"N must be at least 2, not {N}")
     if N > largest:
