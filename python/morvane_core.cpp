@@ -31,8 +31,13 @@
 #include "profiles/exact_density.hpp"
 #include "run/record_files.hpp"
 #include "run/set_arguments.hpp"
-#include "windows/record_file_reader.hpp"
+#include "windows/merge_refusal.hpp"
+#include "windows/printed_count.hpp"
+#include "windows/program_lines.hpp"
+#include "windows/record.hpp"
+#include "windows/record_name.hpp"
 #include "windows/replacing_file.hpp"
+#include "windows/window_file.hpp"
 #include "windows/window_scan.hpp"
 
 namespace py = pybind11;
@@ -421,12 +426,7 @@ RunData<Profile> read(const std::string& q_path, const std::string& f_path,
     ProgramLines<Profile> lines;
     RunData<Profile> run;
     const auto keep_into = [](std::vector<Record<Profile>>& list) {
-        return [&list](std::string_view line, const typename Profile::Real& e) {
-            // The reader has checked the line: two counts, then the excess.
-            const auto fields = morvane::detail::fields_of(line.substr(0, line.size() - 1));
-            list.push_back(
-                {*read_printed_count<Count>(fields[0]), *read_printed_count<Count>(fields[1]), e});
-        };
+        return [&list](std::string_view, const Record<Profile>& r) { list.push_back(r); };
     };
     const auto q = read_window_file<Profile>(q_path, 'Q', *nmin, density, lines, program,
                                              keep_into(run.records.q));

@@ -94,4 +94,6 @@ struct TablePrimes {
     }
 };
 
+inline constexpr int largest_table_prime = 97;  // the largest p of morvane and morvane-l
+
 }  // namespace morvane
