@@ -34,7 +34,6 @@
 #include "run/decimal.hpp"
 #include "run/record_files.hpp"
 #include "run/set_arguments.hpp"
-#include "windows/record_file_reader.hpp"
 #include "windows/run_files.hpp"
 #include "windows/window_scan.hpp"
 

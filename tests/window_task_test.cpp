@@ -30,6 +30,7 @@
 
 #include "memory_records.hpp"
 #include "program_run.hpp"
+#include "windows/record_check.hpp"
 #include "windows/record_merge.hpp"
 #include "windows/run_plan.hpp"
 #include "windows/run_status.hpp"

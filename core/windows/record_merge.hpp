@@ -27,8 +27,12 @@
 #include "engine/q_count.hpp"
 #include "engine/scan_state.hpp"
 #include "run/record_files.hpp"
-#include "windows/record_file_reader.hpp"
+#include "windows/printed_count.hpp"
+#include "windows/program_lines.hpp"
+#include "windows/record_lines.hpp"
+#include "windows/record_name.hpp"
 #include "windows/replacing_file.hpp"
+#include "windows/window_file.hpp"
 
 namespace morvane {
 
@@ -79,7 +83,7 @@ struct WindowFiles {
 // repeats one met already), so the records are the windows', and the summary
 // lines give C(through) counted by inclusion and exclusion, as the program's
 // own scan stops and counts. print_every_line checks each line by printing it
-// (record_file_reader.hpp), the reference for benchmarks.
+// (program_lines.hpp), the reference for benchmarks.
 template <class Profile>
 void merge_record_files(const std::string& program, NameArguments given,
                         const std::vector<std::string>& paths, const std::filesystem::path& out_dir,
@@ -94,10 +98,7 @@ void merge_record_files(const std::string& program, NameArguments given,
     std::string first_path;
     for (const auto& path : paths) {
         const auto name = read_record_name(path);
-        if (!name)
-            throw MergeRefusal(path,
-                               "not named like a record file "
-                               "(maxdevQ_<p text>-<nmin>.txt or maxdevF_<p text>-<nmin>.txt)");
+        if (!name) throw MergeRefusal(path, record_name_fault);
         if (first_path.empty()) {
             first_path = path;
             p_text = name->p_text;
@@ -145,10 +146,10 @@ void merge_record_files(const std::string& program, NameArguments given,
         ScanState<Profile> own;
         window.q =
             read_window_file<Profile>(window.q_path, 'Q', nmin, density, lines, program,
-                                      [&](std::string_view, const auto& e) { own.maxQ = e; });
+                                      [&](std::string_view, const auto& r) { own.maxQ = r.e; });
         window.f =
             read_window_file<Profile>(window.f_path, 'F', nmin, density, lines, program,
-                                      [&](std::string_view, const auto& e) { own.minE = e; });
+                                      [&](std::string_view, const auto& r) { own.minE = r.e; });
         extremes.emplace(nmin, std::make_pair(own.maxQ, own.minE));
         if (window.q.N != window.f.N || window.f.count != window.q.N - window.q.count)
             throw MergeRefusal(
@@ -185,13 +186,8 @@ void merge_record_files(const std::string& program, NameArguments given,
                                    std::to_string(start) + " on the way to " +
                                    std::to_string(*through));
         const auto c = static_cast<Count>(count_q_numbers(*through, set));
-        using Printed = typename Profile::Printed;
-        char line[64];
-        std::snprintf(line, sizeof line, Profile::summary_format, Printed(*through), Printed(c));
-        q_summary = line;
-        std::snprintf(line, sizeof line, Profile::summary_format, Printed(*through),
-                      Printed(*through - c));
-        f_summary = line;
+        q_summary = summary_line<Profile>(*through, c);
+        f_summary = summary_line<Profile>(*through, *through - c);
     }
 
     // The kept lines, through temporary files renamed over the outputs. A
@@ -213,13 +209,13 @@ void merge_record_files(const std::string& program, NameArguments given,
         const auto& [q_extreme, f_extreme] = extremes.at(nmin);
         if (q_extreme > merge.kept().maxQ)
             read_window_file<Profile>(window.q_path, 'Q', nmin, density, lines, program,
-                                      [&](std::string_view line, auto e) {
-                                          if (merge.keeps_q(e)) q_out.write(line);
+                                      [&](std::string_view line, const auto& r) {
+                                          if (merge.keeps_q(r.e)) q_out.write(line);
                                       });
         if (f_extreme < merge.kept().minE)
             read_window_file<Profile>(window.f_path, 'F', nmin, density, lines, program,
-                                      [&](std::string_view line, auto e) {
-                                          if (merge.keeps_f(e)) f_out.write(line);
+                                      [&](std::string_view line, const auto& r) {
+                                          if (merge.keeps_f(r.e)) f_out.write(line);
                                       });
     }
     q_out.write(q_summary);

@@ -12,7 +12,8 @@
 #include "run/by_name.hpp"
 #include "run/decimal.hpp"
 #include "run/set_arguments.hpp"
-#include "windows/record_file_reader.hpp"
+#include "windows/merge_refusal.hpp"
+#include "windows/record_name.hpp"
 
 namespace morvane {
 

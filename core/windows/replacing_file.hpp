@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "windows/record_file_reader.hpp"
+#include "windows/merge_refusal.hpp"
 
 namespace morvane {
 

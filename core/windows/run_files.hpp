@@ -13,8 +13,13 @@
 #include <utility>
 
 #include "run/record_files.hpp"
-#include "windows/record_file_reader.hpp"
+#include "windows/merge_refusal.hpp"
+#include "windows/printed_count.hpp"
+#include "windows/program_lines.hpp"
+#include "windows/record.hpp"
+#include "windows/record_name.hpp"
 #include "windows/replacing_file.hpp"
+#include "windows/window_file.hpp"
 #include "windows/window_scan.hpp"
 
 namespace morvane {
@@ -111,12 +116,7 @@ RunFiles<Profile> read_run_files(const std::string& program, const std::string& 
     ProgramLines<Profile> lines;
     RunFiles<Profile> run;
     const auto keep_into = [](std::vector<Record<Profile>>& list) {
-        return [&list](std::string_view line, const typename Profile::Real& e) {
-            // The reader has checked the line: two counts, then the excess.
-            const auto fields = detail::fields_of(line.substr(0, line.size() - 1));
-            list.push_back(
-                {*read_printed_count<Count>(fields[0]), *read_printed_count<Count>(fields[1]), e});
-        };
+        return [&list](std::string_view, const Record<Profile>& r) { list.push_back(r); };
     };
     const auto q = read_window_file<Profile>(q_path, 'Q', *nmin, density, lines, program,
                                              keep_into(run.records.q));

@@ -19,7 +19,9 @@
 #include "run/set_arguments.hpp"
 #include "run/decimal.hpp"
 #include "run/record_files.hpp"
-#include "windows/record_file_reader.hpp"
+#include "windows/merge_refusal.hpp"
+#include "windows/printed_count.hpp"
+#include "windows/record_name.hpp"
 #include "windows/window_plan.hpp"
 
 namespace morvane {

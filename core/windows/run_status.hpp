@@ -9,14 +9,18 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "windows/printed_count.hpp"
 #include "windows/run_plan.hpp"
-#include "windows/window_task.hpp"
+#include "windows/task_log.hpp"
 
 namespace morvane {
 

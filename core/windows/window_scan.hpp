@@ -24,16 +24,10 @@
 
 #include "engine/fast_scan.hpp"
 #include "engine/q_count.hpp"
+#include "windows/record.hpp"
 #include "windows/record_merge.hpp"
 
 namespace morvane {
-
-template <class Profile>
-struct Record {
-    std::uint64_t n;
-    std::uint64_t count;       // C(n) in a Q record, n - C(n) in an F record
-    typename Profile::Real e;  // the excess C(n) - delta * n; an F record shows -e
-};
 
 // What the two record files of a run hold.
 template <class Profile>
