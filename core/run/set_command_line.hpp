@@ -60,23 +60,9 @@ inline const char* read_set_arguments(int argc, char** argv, RunParameters<Exact
     return nullptr;
 }
 
-inline int run_set_command_line(int argc, char** argv, ScanEngine engine = ScanEngine::fast) {
-    RunParameters<ExactProfile> run{};
-    run.N = 0;
-    if (const char* error = read_set_arguments(argc, argv, run)) {
-        std::printf("%s\n", error);
-        return 1;
-    }
-    if (run.N == 0) {  // no p given
-        std::printf("%s\n", set_usage_text);
-        return 0;
-    }
-    try {
-        return ExcessScan(run, engine);
-    } catch (const UndecidedExcess& undecided) {
-        std::printf("%s\n", undecided.what());
-        return 1;
-    }
-}
+// The whole program: reads the arguments, runs, writes the files; the exit
+// status. Compiled once in the library (set_command_line.cpp), not in each
+// front end that reads morvane-x's arguments.
+int run_set_command_line(int argc, char** argv, ScanEngine engine = ScanEngine::fast);
 
 }  // namespace morvane
