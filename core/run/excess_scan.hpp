@@ -9,13 +9,10 @@
 #include "engine/plain_scan.hpp"
 #include "engine/scan_state.hpp"
 #include "run/record_files.hpp"
+#include "run/scan_engine.hpp"
 #include "run/run_parameters.hpp"
 
 namespace morvane {
-
-// The fast engine writes the same bytes as the plain one; the plain one stays
-// as the reference.
-enum class ScanEngine { fast, plain };
 
 namespace detail {
 // The one message without a newline.

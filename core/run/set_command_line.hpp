@@ -12,6 +12,7 @@
 #include "profiles/delta_enclosure.hpp"
 #include "profiles/exact_density.hpp"
 #include "run/command_line.hpp"
+#include "run/morvane_x.hpp"
 #include "run/power_option.hpp"
 #include "run/set_arguments.hpp"
 
@@ -59,10 +60,5 @@ inline const char* read_set_arguments(int argc, char** argv, RunParameters<Exact
     if (run.N < run.nmin) return "Error: The value specified for n1 is larger than N";
     return nullptr;
 }
-
-// The whole program: reads the arguments, runs, writes the files; the exit
-// status. Compiled once in the library (set_command_line.cpp), not in each
-// front end that reads morvane-x's arguments.
-int run_set_command_line(int argc, char** argv, ScanEngine engine = ScanEngine::fast);
 
 }  // namespace morvane
