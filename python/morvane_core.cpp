@@ -28,6 +28,7 @@
 
 #include "arith/prime_set.hpp"
 #include "engine/q_count.hpp"
+#include "profiles/decided_value.hpp"
 #include "profiles/delta_enclosure.hpp"
 #include "profiles/exact_density.hpp"
 #include "run/by_name.hpp"
@@ -103,57 +104,8 @@ py::object delta_fraction(const DeltaEnclosure& delta) {
     return fraction(python_int(f->first), python_int(f->second));
 }
 
-// Values decided from enclosures: the binary64 value or the 50 significant
-// digits nearest to a real number are known once both ends of an enclosure of
-// it round to the same one, since rounding to nearest is monotone. The
-// enclosures narrow with the precision, from the engine's first up to its
-// limit.
-namespace decided {
-
-using exact::Mpfr;
-
-// A GMP integer as an MPFR number, exactly.
-void set_exact(Mpfr& to, const exact::BigInt& v) {
-    const auto bits = static_cast<mpfr_prec_t>(mpz_sizeinbase(v.backend().data(), 2));
-    mpfr_set_prec(to.get(), std::max<mpfr_prec_t>(bits, MPFR_PREC_MIN));
-    mpfr_set_z(to.get(), v.backend().data(), MPFR_RNDN);
-}
-
-// numerator / denominator in [lo, hi] at the precision of lo and hi.
-void enclose_quotient(const exact::BigInt& numerator, const exact::BigInt& denominator, mpfr_ptr lo,
-                      mpfr_ptr hi) {
-    Mpfr a(MPFR_PREC_MIN), d(MPFR_PREC_MIN);
-    set_exact(a, numerator);
-    set_exact(d, denominator);
-    mpfr_div(lo, a.get(), d.get(), MPFR_RNDD);
-    mpfr_div(hi, a.get(), d.get(), MPFR_RNDU);
-}
-
-// delta in [lo, hi]: from A / D where the engine holds it, else from the
-// engine's own enclosure (every prime: 1 - 1/zeta(k); a finite set too large
-// for its fraction: the product).
-void enclose_delta(const DeltaEnclosure& delta, mpfr_ptr lo, mpfr_ptr hi) {
-    if (const auto& f = delta.fraction())
-        enclose_quotient(f->first, f->second, lo, hi);
-    else
-        delta.enclose_at(lo, hi);
-}
-
-// The excess a - delta * b of a record (a = C(n), b = n, both negated for an
-// F record) in [lo, hi]. With delta = A / D it is (a D - A b) / D, enclosed
-// as tightly as the precision allows and exactly where it fits; else as the
-// engine encloses it for its own decisions.
-void enclose_excess(const ExactExcess& x, mpfr_ptr lo, mpfr_ptr hi) {
-    const ExactExcess::Form f = x.form();
-    if (const auto& fraction = x.delta->fraction()) {
-        const auto& [A, D] = *fraction;
-        enclose_quotient(exact::big(f.a) * D - A * exact::big(f.b), D, lo, hi);
-        return;
-    }
-    x.delta->enclose_difference(f.a, f.b, mpfr_get_prec(lo), lo, hi);
-}
-
-// A number rounded to decimal_digits significant digits, as the digits and
+// The decimal digits of a value decided from enclosures
+// (profiles/decided_value.hpp): rounded to decimal_digits significant digits, as the digits and
 // the exponent e of 0.d1d2... * 10^e.
 struct Digits {
     std::string digits;  // with a leading "-" when negative
@@ -168,34 +120,16 @@ Digits rounded_digits(mpfr_srcptr v) {
     mpfr_free_str(text);
     return d;
 }
-double rounded_double(mpfr_srcptr v) { return mpfr_get_d(v, MPFR_RNDN); }
-
-// round(value), once both ends of enclose(lo, hi) give the same.
-template <class Enclose, class Round>
-auto decide(Enclose&& enclose, Round&& round) {
-    for (mpfr_prec_t precision = DeltaEnclosure::first_precision;; precision *= 2) {
-        Mpfr lo(precision), hi(precision);
-        enclose(lo.get(), hi.get());
-        auto low = round(lo.get());
-        if (low == round(hi.get())) return low;
-        if (precision >= DeltaEnclosure::precision_limit)
-            throw UndecidedExcess("not decided to " +
-                                  std::to_string(DeltaEnclosure::precision_limit) + " bits");
-    }
-}
-
 // The decimal.Decimal of decimal_digits significant digits nearest to the
 // enclosed value.
 template <class Enclose>
 py::object nearest_decimal(Enclose&& enclose) {
-    const Digits d = decide(enclose, rounded_digits);
+    const Digits d = decided::decide(enclose, rounded_digits);
     const bool negative = d.digits[0] == '-';
     const std::string digits = d.digits.substr(negative ? 1 : 0);
     const long exponent = static_cast<long>(d.exponent) - static_cast<long>(digits.size());
     return decimal_type()(py::str((negative ? "-" : "") + digits + "E" + std::to_string(exponent)));
 }
-
-}  // namespace decided
 
 // The excess as a binary64 value: as the program hands it to printf (morvane,
 // morvane-l), or the exact excess rounded to nearest (morvane-x).
@@ -226,7 +160,7 @@ py::object exact_value(long double e, py::object&) {
 py::object exact_value(const ExactExcess& x, py::object& delta) {
     if (x.kind != ExactExcess::Kind::value) return fraction(py::int_(0), py::int_(1));
     if (x.delta->set().all())
-        return decided::nearest_decimal(
+        return nearest_decimal(
             [&](mpfr_ptr lo, mpfr_ptr hi) { decided::enclose_excess(x, lo, hi); });
     if (!delta) delta = delta_fraction(*x.delta);
     const py::object value = fraction(py::int_(x.count), py::int_(1)) - delta * py::int_(x.n);
@@ -426,7 +360,7 @@ py::object p_text_set(const std::string& text) {
 py::object density(const PrimeSet& set) {
     const DeltaEnclosure& delta = DeltaEnclosure::of(set);
     if (!set.all()) return delta_fraction(delta);
-    return decided::nearest_decimal(
+    return nearest_decimal(
         [&](mpfr_ptr lo, mpfr_ptr hi) { decided::enclose_delta(delta, lo, hi); });
 }
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "engine/q_count.hpp"
+#include "profiles/decided_value.hpp"
 #include "profiles/delta_enclosure.hpp"
 #include "profiles/exact_density.hpp"
 #include "run/set_arguments.hpp"
@@ -75,20 +76,15 @@ Delta delta(const Set& set) {
         out.numerator = exact::BigInt(f->first / g).str();
         out.denominator = exact::BigInt(f->second / g).str();
     }
-    // The nearest binary64 is known once both ends of an enclosure round to
-    // it, since rounding to nearest is monotone; the outward ones come from
-    // any enclosure.
-    for (mpfr_prec_t precision = DeltaEnclosure::first_precision;; precision *= 2) {
-        exact::Mpfr lo(precision), hi(precision);
-        d.enclose_at(lo.get(), hi.get());
-        out.lo = mpfr_get_d(lo.get(), MPFR_RNDD);
-        out.hi = mpfr_get_d(hi.get(), MPFR_RNDU);
-        out.nearest = mpfr_get_d(lo.get(), MPFR_RNDN);
-        if (out.nearest == mpfr_get_d(hi.get(), MPFR_RNDN)) return out;
-        if (precision >= DeltaEnclosure::precision_limit)
-            throw std::runtime_error("delta not decided to " +
-                                     std::to_string(DeltaEnclosure::precision_limit) + " bits");
-    }
+    // The nearest binary64 decided from ever narrower enclosures; the outward
+    // ones from the enclosure at the engine's first precision.
+    const auto enclose = [&](mpfr_ptr lo, mpfr_ptr hi) { decided::enclose_delta(d, lo, hi); };
+    out.nearest = decided::decide(enclose, decided::rounded_double);
+    exact::Mpfr lo(DeltaEnclosure::first_precision), hi(DeltaEnclosure::first_precision);
+    enclose(lo.get(), hi.get());
+    out.lo = mpfr_get_d(lo.get(), MPFR_RNDD);
+    out.hi = mpfr_get_d(hi.get(), MPFR_RNDU);
+    return out;
 }
 
 Records run(const Set& set, std::uint64_t N, std::uint64_t nmin, unsigned jobs) {
