@@ -261,22 +261,16 @@ int plan_fields(int argc, char** argv) {
 }
 
 // The engine copies that the tasks of a run scanned with, each once and in
-// order, "first,second": the last word of the line that each session of a
-// task writes first to its log, "start PID TIME FIRST LAST COPY".
+// order, "first,second": from the line that each session of a task writes
+// first to its log (task_log.hpp).
 std::string engine_copies(const morvane::RunPlan& plan, const std::string& work) {
     std::set<std::string> copies;
     for (std::uint64_t t = 0; t < plan.windows.tasks; ++t) {
         std::ifstream log(morvane::task_log(work, t));
         std::string line;
-        while (std::getline(log, line)) {
-            long pid = 0;
-            double time = 0;
-            unsigned long long first = 0, last = 0;
-            char copy[64];
-            if (std::sscanf(line.c_str(), "start %ld %lf %llu %llu %63s", &pid, &time, &first,
-                            &last, copy) == 5)
-                copies.insert(copy);
-        }
+        while (std::getline(log, line))
+            if (const auto session = morvane::read_log_start(line.c_str()))
+                copies.insert(session->engine);
     }
     std::string text;
     for (const std::string& copy : copies) text += (text.empty() ? "" : ",") + copy;

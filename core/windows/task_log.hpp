@@ -16,10 +16,28 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
 namespace morvane {
+
+// What the line that begins a session holds.
+struct LogStart {
+    double time = 0;     // when the session began
+    std::string engine;  // the engine's copy it scanned with
+};
+
+// The start line read back, as log_start writes it, or nothing for another line.
+inline std::optional<LogStart> read_log_start(const char* line) {
+    long pid = 0;
+    double time = 0;
+    unsigned long long resume = 0, end = 0;
+    char engine[64];
+    if (std::sscanf(line, "start %ld %lf %llu %llu %63s", &pid, &time, &resume, &end, engine) != 5)
+        return std::nullopt;
+    return LogStart{time, engine};
+}
 
 namespace detail {
 
@@ -50,8 +68,6 @@ inline LogTotals last_log_totals(const std::string& path) {
     while (std::fgets(line, sizeof line, file)) {
         LogTotals t;
         unsigned long long window, end, n;
-        long pid;
-        double start;
         if (std::sscanf(line, "window %llu %llu %lf %llu %lf", &window, &end, &t.seconds, &n,
                         &t.time) == 5) {
             t.window = window;
@@ -60,8 +76,8 @@ inline LogTotals last_log_totals(const std::string& path) {
             t.found = true;
             t.start_time = totals.start_time;
             totals = t;
-        } else if (std::sscanf(line, "start %ld %lf", &pid, &start) == 2) {
-            totals.start_time = start;
+        } else if (const auto session = read_log_start(line)) {
+            totals.start_time = session->time;
         }
     }
     std::fclose(file);
