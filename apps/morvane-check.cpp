@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "instances/windows.hpp"
 #include "run/by_name.hpp"
 #include "windows/record_check.hpp"
 

@@ -1,7 +1,7 @@
 // morvane-l: the experiment in 64-bit counts and the x87 80-bit extended format.
 #include <limits>
 
-#include "run/command_line.hpp"
+#include "run/programs.hpp"
 
 // Another long double format would write other records: refuse to build.
 static_assert(std::numeric_limits<morvane::ExtendedProfile::Real>::digits == 64,

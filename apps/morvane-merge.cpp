@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "instances/windows.hpp"
 #include "run/by_name.hpp"
 #include "windows/record_merge.hpp"
 #include "windows/record_name_fields.hpp"
@@ -206,8 +207,7 @@ int work_mode(const std::string& mode, int argc, char** argv) {
         const auto task = morvane::read_printed_count<std::uint64_t>(task_text);
         if (!task) return misuse("TASK must be a whole number");
         return with_plan(argv[2], [&](auto profile, const morvane::RunPlan& plan) {
-            return morvane::run_task<decltype(profile)>(plan, argv[2], *task, task_settings(),
-                                                        [](std::uint64_t, int, auto&) {});
+            return morvane::run_task<decltype(profile)>(plan, argv[2], *task, task_settings());
         });
     }
     if (mode == "--finish") {

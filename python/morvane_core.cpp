@@ -31,6 +31,7 @@
 #include "profiles/decided_value.hpp"
 #include "profiles/delta_enclosure.hpp"
 #include "profiles/exact_density.hpp"
+#include "instances/windows.hpp"
 #include "run/by_name.hpp"
 #include "run/decimal.hpp"
 #include "run/record_files.hpp"
@@ -84,8 +85,7 @@ py::object power_of_two(int k) {
 // A GMP integer as a Python int, through its bytes: linear in its length,
 // where a decimal text would be quadratic (and refused by Python beyond 4300
 // digits).
-py::object python_int(const exact::BigInt& v) {
-    const mpz_srcptr z = v.backend().data();
+py::object python_int(mpz_srcptr z) {
     std::string bytes((mpz_sizeinbase(z, 2) + 7) / 8, '\0');
     std::size_t written = 0;
     mpz_export(bytes.data(), &written, 1, 1, 1, 0, z);  // |v|, most significant byte first
@@ -99,9 +99,8 @@ py::object python_int(const exact::BigInt& v) {
 // The set's delta as a Fraction, for a finite set whose fraction the engine
 // holds.
 py::object delta_fraction(const DeltaEnclosure& delta) {
-    const auto& f = delta.fraction();
-    if (!f) throw std::invalid_argument("delta of this set is not held as a fraction");
-    return fraction(python_int(f->first), python_int(f->second));
+    if (!delta.numerator()) throw std::invalid_argument("delta of this set is not held as a fraction");
+    return fraction(python_int(delta.numerator()), python_int(delta.denominator()));
 }
 
 // The decimal digits of a value decided from enclosures

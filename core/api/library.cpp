@@ -2,12 +2,15 @@
 // the exact excess, for every call.
 #include "morvane.hpp"
 
+#include <gmp.h>
 #include <mpfr.h>
 
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
 #include "engine/q_count.hpp"
+#include "instances/windows.hpp"
 #include "profiles/decided_value.hpp"
 #include "profiles/delta_enclosure.hpp"
 #include "profiles/exact_density.hpp"
@@ -70,11 +73,21 @@ std::uint64_t q_count(const Set& set, std::uint64_t x) { return count_q_numbers(
 Delta delta(const Set& set) {
     const DeltaEnclosure& d = DeltaEnclosure::of(prime_set(set));
     Delta out;
-    if (const auto& f = d.fraction()) {
+    if (d.numerator()) {
         // The engine keeps A / D as the product makes it: 12/36 for {2, 3}.
-        const exact::BigInt g = boost::multiprecision::gcd(f->first, f->second);
-        out.numerator = exact::BigInt(f->first / g).str();
-        out.denominator = exact::BigInt(f->second / g).str();
+        mpz_t g, part;
+        mpz_inits(g, part, nullptr);
+        mpz_gcd(g, d.numerator(), d.denominator());
+        const auto decimal = [&](mpz_srcptr v) {
+            mpz_divexact(part, v, g);
+            std::string text(mpz_sizeinbase(part, 10) + 2, '\0');
+            mpz_get_str(text.data(), 10, part);
+            text.resize(std::strlen(text.c_str()));
+            return text;
+        };
+        out.numerator = decimal(d.numerator());
+        out.denominator = decimal(d.denominator());
+        mpz_clears(g, part, nullptr);
     }
     // The nearest binary64 decided from ever narrower enclosures; the outward
     // ones from the enclosure at the engine's first precision.

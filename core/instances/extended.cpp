@@ -5,6 +5,7 @@
 
 #include "engine/fast_scan_loops.hpp"
 #include "profiles/profile.hpp"
+#include "run/command_line.hpp"
 
 #if LDBL_MANT_DIG == 64
 namespace morvane {
@@ -13,6 +14,7 @@ template class FastScan<ExtendedProfile>;
 template bool fast_scan<ExtendedProfile>(const PrimeSet&, ExtendedProfile::Count,
                                          ExtendedProfile::Count, ScanState<ExtendedProfile>&,
                                          RecordSink<ExtendedProfile>, EngineCopy);
+template int run_command_line<ExtendedProfile>(int, char**, ScanEngine);
 
 }  // namespace morvane
 #endif

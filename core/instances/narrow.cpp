@@ -3,6 +3,7 @@
 // and module that links the library.
 #include "engine/fast_scan_loops.hpp"
 #include "profiles/profile.hpp"
+#include "run/command_line.hpp"
 
 namespace morvane {
 
@@ -10,5 +11,6 @@ template class FastScan<NarrowProfile>;
 template bool fast_scan<NarrowProfile>(const PrimeSet&, NarrowProfile::Count, NarrowProfile::Count,
                                        ScanState<NarrowProfile>&, RecordSink<NarrowProfile>,
                                        EngineCopy);
+template int run_command_line<NarrowProfile>(int, char**, ScanEngine);
 
 }  // namespace morvane

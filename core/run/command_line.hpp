@@ -7,6 +7,7 @@
 
 #include "run/decimal.hpp"
 #include "run/excess_scan.hpp"
+#include "run/programs.hpp"
 #include "run/run_parameters.hpp"
 
 namespace morvane {
@@ -67,7 +68,7 @@ RunParameters<Profile> read_arguments(int argc, char** argv) {
 }
 
 template <class Profile>
-int run_command_line(int argc, char** argv, ScanEngine engine = ScanEngine::fast) {
+int run_command_line(int argc, char** argv, ScanEngine engine) {
     if (argc < 2) {
         std::printf("%s\n", usage_text);
         return 0;

@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -205,11 +206,11 @@ private:
 // calls keep_going() about every tenth of a second; once that returns false, the threads stop
 // within a window and nothing is returned. An exception from a thread or from keep_going() comes
 // out here after every thread has ended.
-template <class Profile, class KeepGoing>
+template <class Profile>
 std::optional<RunRecords<Profile>> scan_windows(const PrimeSet& set, typename Profile::Count N,
                                                 typename Profile::Count nmin, unsigned jobs,
                                                 std::uint64_t length, std::uint64_t chunk,
-                                                KeepGoing&& keep_going) {
+                                                const std::function<bool()>& keep_going) {
     const std::uint64_t first = nmin > 1 ? nmin : 1;
     const std::uint64_t last = last_record_n<Profile>(set, first, N);
     if (jobs < 1) jobs = 1;

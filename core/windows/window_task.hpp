@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -32,6 +33,10 @@
 #include "windows/window_records.hpp"
 
 namespace morvane {
+
+// Sees window k's records, at the given attempt, before they are checked.
+template <class Profile>
+using WindowInspector = std::function<void(std::uint64_t k, int attempt, WindowRecords<Profile>&)>;
 
 namespace detail {
 
@@ -61,9 +66,10 @@ struct TaskScan {
 // Window k scanned from the checkpoint's extremes and checked, up to
 // settings.attempts times; nothing when every scan fails the check, or when
 // the scan was stopped (*stopped).
-template <class Profile, class Inspect>
+template <class Profile>
 std::optional<WindowRecords<Profile>> checked_window(TaskScan<Profile>& task, std::uint64_t k,
-                                                     bool& stopped, Inspect& inspect) {
+                                                     bool& stopped,
+                                                     const WindowInspector<Profile>& inspect) {
     using Count = typename Profile::Count;
     const auto [a, b] = task.plan.windows.window(k);
     const int attempts = task.settings.attempts;
@@ -72,7 +78,7 @@ std::optional<WindowRecords<Profile>> checked_window(TaskScan<Profile>& task, st
             task.plan.set, Count(a), Count(b), task.checkpoint.maxQ(), task.checkpoint.minE(),
             task.watched ? &task.stop : nullptr, &stopped);
         if (stopped) return std::nullopt;
-        inspect(k, attempt, w);
+        if (inspect) inspect(k, attempt, w);
         const std::string fault = window_fault<Profile>(task.density, task.plan.set, w);
         if (fault.empty()) return w;
         task.say("window " + std::to_string(k) + " [" + std::to_string(a) + ", " +
@@ -97,9 +103,9 @@ bool write_checkpoint(TaskScan<Profile>& task, bool sync) {
 // The task's windows from the first its checkpoint lacks to its last, each
 // merged into the checkpoint and noted in the log, whose totals so far are
 // `totals`. 0 when all are merged, 1 when the task stops before.
-template <class Profile, class Inspect>
+template <class Profile>
 int scan_task_windows(TaskScan<Profile>& task, std::uint64_t end, std::FILE* log,
-                      LogTotals totals, Inspect& inspect) {
+                      LogTotals totals, const WindowInspector<Profile>& inspect) {
     std::optional<DriverWatch> watch;
     if (task.settings.driver > 0) watch.emplace(task.settings.driver, task.stop);
     task.watched = watch.has_value();
@@ -137,10 +143,11 @@ int scan_task_windows(TaskScan<Profile>& task, std::uint64_t end, std::FILE* log
 
 // Runs task t of the plan in the work folder: status 0 when its checkpoint
 // holds all its windows, 1 otherwise (the message says why). inspect(k,
-// attempt, records) sees each window's records before they are checked.
-template <class Profile, class Inspect>
+// attempt, records), where given, sees each window's records before they are
+// checked (the tests' hook).
+template <class Profile>
 int run_task(const RunPlan& plan, const std::string& work, std::uint64_t t,
-             const TaskSettings& settings, Inspect&& inspect) {
+             const TaskSettings& settings, const WindowInspector<Profile>& inspect = {}) {
     const detail::TaskVoice say{settings.messages, "task " + std::to_string(t)};
     if (t >= plan.windows.tasks) {
         say("there are only " + std::to_string(plan.windows.tasks) + " tasks");
