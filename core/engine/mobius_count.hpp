@@ -31,18 +31,24 @@ namespace morvane {
 namespace detail {
 
 // The primes below 2^16, by the sieve of Eratosthenes; they sieve every d.
+// A plain function, not a lambda: a lambda is constexpr, and the compiler would
+// run the whole sieve at compile time (C++20's vectors are constexpr) in every
+// source that includes this header, about 2 s and 400 MB each, before giving up
+// on a value that must live at run time.
+inline std::vector<std::uint32_t> primes_below_2_16() {
+    constexpr std::uint32_t limit = 1u << 16;
+    std::vector<bool> composite(limit, false);
+    std::vector<std::uint32_t> found;
+    for (std::uint32_t i = 2; i < limit; ++i) {
+        if (composite[i]) continue;
+        found.push_back(i);
+        for (std::uint64_t j = std::uint64_t{i} * i; j < limit; j += i) composite[j] = true;
+    }
+    return found;
+}
+
 inline const std::vector<std::uint32_t>& sieving_primes() {
-    static const std::vector<std::uint32_t> primes = [] {
-        constexpr std::uint32_t limit = 1u << 16;
-        std::vector<bool> composite(limit, false);
-        std::vector<std::uint32_t> found;
-        for (std::uint32_t i = 2; i < limit; ++i) {
-            if (composite[i]) continue;
-            found.push_back(i);
-            for (std::uint64_t j = std::uint64_t{i} * i; j < limit; j += i) composite[j] = true;
-        }
-        return found;
-    }();
+    static const std::vector<std::uint32_t> primes = primes_below_2_16();
     return primes;
 }
 
