@@ -132,20 +132,32 @@ private:
                         std::uint64_t& block_q);
 
     // Word w of the block, with `before` Q bits of the block before it, to the
-    // slow path, with x at the word's start exactly, in units rounded down.
+    // slow path.
     template <EngineCopy Copy>
     [[gnu::always_inline]] inline bool settle_at(const Block& block, Cursor& cursor, ScanState<Profile>& state, Sink& sink,
                    std::uint64_t w, std::uint64_t before, std::uint64_t q, std::uint64_t valid,
                    const PeriodicWordBounds* sorted, std::size_t position) const;
 
+    // Where a word lies in its block, as the word loop knows it: the slow path
+    // works out the rest (its n and x), so that the loop keeps none of that
+    // arithmetic of its own.
+    struct WordAt {
+        std::uint64_t w, before, q, valid;
+        const PeriodicWordBounds* sorted;
+        std::size_t position;
+    };
+    // The word, with x at its start exactly, in units rounded down.
+    Word word_of(const Block& block, const WordAt& at) const;
+
     // The slow path, kept out of the word loop so that the loop stays in
     // registers: one copy for baseline x86-64, one for the vector copies.
-    [[gnu::noinline]] bool settle(Cursor& cursor, ScanState<Profile>& state, Sink& sink,
-                                  const Word& word) const;
-    [[gnu::noinline, gnu::target("arch=x86-64-v3")]] bool settle_v3(Cursor& cursor,
+    [[gnu::noinline]] bool settle(const Block& block, Cursor& cursor, ScanState<Profile>& state,
+                                  Sink& sink, const WordAt& at) const;
+    [[gnu::noinline, gnu::target("arch=x86-64-v3")]] bool settle_v3(const Block& block,
+                                                                    Cursor& cursor,
                                                                     ScanState<Profile>& state,
                                                                     Sink& sink,
-                                                                    const Word& word) const;
+                                                                    const WordAt& at) const;
 
     // For a set of a short period (p < 11 for squares), one period of the
     // flags in words, from `first` on.

@@ -54,30 +54,35 @@ inline bool FastScan<Profile>::settle_at(
     const Block& block, Cursor& cursor, ScanState<Profile>& state, Sink& sink, std::uint64_t w,
     std::uint64_t before, std::uint64_t q, std::uint64_t valid, const PeriodicWordBounds* sorted,
     std::size_t position) const {
-    cursor.count = block.count + before;
+    const WordAt at{w, before, q, valid, sorted, position};
+    if constexpr (Copy == EngineCopy::baseline)
+        return settle(block, cursor, state, sink, at);
+    else
+        return settle_v3(block, cursor, state, sink, at);
+}
+
+template <class Profile>
+inline Word FastScan<Profile>::word_of(const Block& block, const WordAt& at) const {
     const u128 x_word =
-        block.x_scaled + (u128(before) << scale) - u128(fixed_.significand) * (64 * w);
+        block.x_scaled + (u128(at.before) << scale) - u128(fixed_.significand) * (64 * at.w);
     const auto x =
         block.every_bit ? 0 : static_cast<std::int64_t>(static_cast<__int128>(x_word) >> shift);
-    const Word word{
-        block.n0 + 64 * w, q, valid, x, block.every_bit ? nullptr : sorted, position,
-        block.every_bit};
-    if constexpr (Copy == EngineCopy::baseline)
-        return settle(cursor, state, sink, word);
-    else
-        return settle_v3(cursor, state, sink, word);
+    return Word{block.n0 + 64 * at.w, at.q, at.valid, x, block.every_bit ? nullptr : at.sorted,
+                at.position, block.every_bit};
 }
 
 template <class Profile>
-bool FastScan<Profile>::settle(Cursor& cursor, ScanState<Profile>& state,
-                                                 Sink& sink, const Word& word) const {
-    return settler_.settle(cursor, state, sink, word);
+bool FastScan<Profile>::settle(const Block& block, Cursor& cursor, ScanState<Profile>& state,
+                               Sink& sink, const WordAt& at) const {
+    cursor.count = block.count + at.before;
+    return settler_.settle(cursor, state, sink, word_of(block, at));
 }
 
 template <class Profile>
-bool FastScan<Profile>::settle_v3(
-    Cursor& cursor, ScanState<Profile>& state, Sink& sink, const Word& word) const {
-    return settler_.settle(cursor, state, sink, word);
+bool FastScan<Profile>::settle_v3(const Block& block, Cursor& cursor, ScanState<Profile>& state,
+                                  Sink& sink, const WordAt& at) const {
+    cursor.count = block.count + at.before;
+    return settler_.settle(cursor, state, sink, word_of(block, at));
 }
 
 template <class Profile>
@@ -162,20 +167,37 @@ inline bool FastScan<Profile>::periodic_words(const Block& block, Cursor& cursor
     // delta * 2^32 taken rounded up for x_lo and down for x_hi. They part by at
     // most one unit per n of the block and coincide when the fixed point is exact.
     const PeriodicWordBounds* sorted = periodic.has_sorted() ? &periodic : nullptr;
-    std::int64_t x_hi = block.a, x_lo = block.a;
-    block_q = 0;
-    for (std::uint64_t w = 0; w < full_words; ++w) {
-        const std::uint64_t q = flags[w];
-        if ((block.every_bit || x_hi + periodic.q_peak(position) > cursor.tq ||
-             x_lo + periodic.f_trough(position) < cursor.tf) &&
-            !settle_at<Copy>(block, cursor, state, sink, w, block_q, q, ~0ull, sorted, position))
-            return false;
-        if (++position == periodic.size()) position = 0;
-        const int pc = std::popcount(q);
-        block_q += pc;
-        x_hi += pc * unit - 64 * fixed_.delta_lo;
-        x_lo += pc * unit - 64 * fixed_.delta_hi;
+    // The loop's values in locals, and the rare block where every word settles
+    // in a loop of its own: settle_at is a call the compiler cannot see into,
+    // and the fewer values the word loop keeps, the fewer it reads back from
+    // memory in each word (p = 2 and 3 test nearly every word).
+    std::size_t at = position;
+    std::uint64_t q_so_far = 0;
+    if (block.every_bit) {
+        for (std::uint64_t w = 0; w < full_words; ++w) {
+            if (!settle_at<Copy>(block, cursor, state, sink, w, q_so_far, flags[w], ~0ull, sorted,
+                                 at))
+                return false;
+            if (++at == periodic.size()) at = 0;
+            q_so_far += std::popcount(flags[w]);
+        }
+    } else {
+        const std::int64_t step_lo = 64 * fixed_.delta_lo, step_hi = 64 * fixed_.delta_hi;
+        std::int64_t x_hi = block.a, x_lo = block.a;
+        for (std::uint64_t w = 0; w < full_words; ++w) {
+            const std::uint64_t q = flags[w];
+            if ((x_hi + periodic.q_peak(at) > cursor.tq || x_lo + periodic.f_trough(at) < cursor.tf) &&
+                !settle_at<Copy>(block, cursor, state, sink, w, q_so_far, q, ~0ull, sorted, at))
+                return false;
+            if (++at == periodic.size()) at = 0;
+            const int pc = std::popcount(q);
+            q_so_far += pc;
+            x_hi += pc * unit - step_lo;
+            x_lo += pc * unit - step_hi;
+        }
     }
+    position = at;
+    block_q = q_so_far;
     return true;
 }
 
