@@ -110,6 +110,23 @@ TEST(Arguments, MorvaneXReadsItsPowerBeforeP) {
     EXPECT_EQ(read_set({"-k", "64", "5"}).error, "Error: value of k out of range");
     EXPECT_EQ(read_set({"-k3", "1"}).error, "Error: value of p out of range");
 }
+
+// -r before p, on either side of -k, asks for the record runs.
+TEST(Arguments, MorvaneXReadsRunsBeforeP) {
+    const auto runs = [](std::vector<std::string> args) {
+        args.insert(args.begin(), "morvane-x");
+        Argv a(std::move(args));
+        RunParameters<ExactProfile> run{};
+        const char* error = read_set_arguments(a.argc(), a.argv(), run);
+        return std::pair{std::string(error ? error : ""), run.runs ? run.set.k : 0};
+    };
+    EXPECT_EQ(runs({"-r", "-k", "3", "all", "10"}), (std::pair{std::string(), 3}));
+    EXPECT_EQ(runs({"-k3", "-r", "all", "10"}), (std::pair{std::string(), 3}));
+    EXPECT_EQ(runs({"-r", "97", "10"}), (std::pair{std::string(), 2}));
+    EXPECT_EQ(runs({"97", "10"}), (std::pair{std::string(), 0}));
+    EXPECT_EQ(runs({"-r", "-k", "1", "97"}).first, "Error: value of k out of range");
+    EXPECT_EQ(runs({"97", "-r"}).first, "Error: value of N too small");
+}
 #endif
 
 }  // namespace

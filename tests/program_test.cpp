@@ -60,7 +60,7 @@ const std::string usage =
 
 // morvane-x's own, for its sets and powers, byte for byte.
 const std::string set_usage =
-    "Program usage: morvane-x [-k K] p|all N [nmin]\n"
+    "Program usage: morvane-x [-r] [-k K] p|all N [nmin]\n"
     "\n"
     "Let a number which is divisible by any of 2^K, 3^K, 5^K, ... q^K, for the\n"
     "primes q up to p (every prime with the word all), be called Q-number, and a\n"
@@ -78,14 +78,18 @@ const std::string set_usage =
     "from nmin. The output files include in each row of text n, the number of F-\n"
     "or Q-numbers in [1, n], and its deviation from the expected value. The file\n"
     "is closed by a last line in which the values of N and the number of F- or\n"
-    "Q-numbers in [1, N] are written. The file names carry kK when K is not 2.\n";
+    "Q-numbers in [1, N] are written. The file names carry kK when K is not 2.\n"
+    "    With -r, a third file lists each run of consecutive Q-numbers in\n"
+    "[nmin, N] longer than every run before it, as its first n and its length,\n"
+    "and is closed by a line with N and the longest run.\n";
 
 // morvane and morvane-l print morvane's usage text, morvane-x its own, also
 // for a power without p.
 TEST_P(BothPrograms, NoArgumentPrintsUsage) {
     const bool own_text = std::string(GetParam().name) == exact.name;
     std::vector<Args> cases = {{}};
-    if (own_text) cases.insert(cases.end(), {{"-k", "3"}, {"-k3"}, {"-k", "02"}, {"-k63"}});
+    if (own_text)
+        cases.insert(cases.end(), {{"-k", "3"}, {"-k3"}, {"-k", "02"}, {"-k63"}, {"-r"}, {"-r", "-k3"}});
     for (const Args& args : cases) {
         SCOPED_TRACE(args.empty() ? "no argument" : args[0]);
         Scratch own;
@@ -310,6 +314,43 @@ TEST_P(BothPrograms, BothFilesOnFullDevice) {
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, unwritable("maxdevQ_2-1.txt"));
 }
+
+#ifdef MORVANE_X_PATH
+// morvane-x -r: a third file of record runs beside the two, which do not
+// change; -r and -k in either order; runs cut to [nmin, N]; a full device.
+TEST(RunFile, RecordRunsBesideTheTwoFiles) {
+    const auto files = [](const Args& args) {
+        Scratch own;
+        const Outcome o = own.run(exact.path, args);
+        EXPECT_EQ(o.status, 0) << o.out;
+        std::vector<std::string> bytes;
+        for (const std::string& name : own.names()) bytes.push_back(name + ":" + own.read(name));
+        return bytes;
+    };
+    const auto squares = files({"-r", "all", "1000000000"});
+    ASSERT_EQ(squares.size(), 3u);
+    EXPECT_EQ(squares[2],
+              "maxrunQ_all-1.txt:4 1\n8 2\n48 3\n242 4\n844 5\n22020 6\n217070 7\n"
+              "1092747 8\n8870024 9\n221167422 11\n1000000000 11\n");
+    const auto without = files({"all", "1000000000"});
+    EXPECT_EQ(std::vector(squares.begin(), squares.begin() + 2), without);
+    EXPECT_EQ(files({"-k", "3", "-r", "all", "2000000000"})[2],
+              "maxrunQ_allk3-1.txt:8 1\n80 2\n1375 3\n22624 4\n18035622 5\n2000000000 5\n");
+    EXPECT_EQ(files({"-r", "-k3", "all", "2000000000"})[2].substr(0, 19), "maxrunQ_allk3-1.txt");
+    // Inside the run of 9 from 8870024: cut at both ends.
+    EXPECT_EQ(files({"-r", "all", "8870030", "8870026"})[2],
+              "maxrunQ_all-8870026.txt:8870026 5\n8870030 5\n");
+    EXPECT_EQ(files({"-r", "all", "8870040", "8870026"})[2],
+              "maxrunQ_all-8870026.txt:8870026 7\n8870040 7\n");
+    EXPECT_EQ(files({"-r", "5", "3"})[2], "maxrunQ_5-1.txt:3 0\n");
+
+    Scratch full;
+    ASSERT_EQ(symlink("/dev/full", (full.folder() / "maxrunQ_13-1.txt").c_str()), 0);
+    const Outcome o = full.run(exact.path, {"-r", "13", "100000"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "Error: could not write the file maxrunQ_13-1.txt\n");
+}
+#endif
 
 }  // namespace
 }  // namespace morvane::testing

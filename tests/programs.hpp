@@ -29,7 +29,7 @@ inline const Program extended{"morvane_l", MORVANE_L_PATH, "morvane-l", narrow_u
 #endif
 #ifdef MORVANE_X_PATH
 inline const Program exact{"morvane_x", MORVANE_X_PATH, "morvane-x",
-                           "Program usage: morvane-x [-k K] p|all N [nmin]"};
+                           "Program usage: morvane-x [-r] [-k K] p|all N [nmin]"};
 #endif
 
 inline std::vector<Program> all_programs() {

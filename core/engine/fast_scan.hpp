@@ -179,10 +179,21 @@ private:
 // met already in [first, first + P), so it cannot beat the running extreme:
 // the last n that can write a record of a run from first (at least 1) to N is
 // first + P - 1, and otherwise N.
+//
+// The Q flags repeat with P too, and every period holds an F-number (n = 1
+// modulo each q^K), so a run is shorter than P. A run that starts from
+// first + P on is a copy of one P earlier, as long and not cut at first (the
+// n before that one is an F-number or first - 1): no record. A run that starts
+// before first + P ends by first + 2P - 3. With the runs, the last n is
+// first + 2P - 2, and a run still open there is no record.
 template <class Profile>
-std::uint64_t last_record_n(const PrimeSet& set, std::uint64_t first, std::uint64_t N) {
+std::uint64_t last_record_n(const PrimeSet& set, std::uint64_t first, std::uint64_t N,
+                            bool runs = false) {
     const std::uint64_t period = Profile::Density::excess_period(set);
-    return period != 0 && N - first >= period ? first + period - 1 : N;
+    if (period == 0) return N;
+    if (runs && period > std::uint64_t{1} << 62) return N;
+    const std::uint64_t span = runs ? 2 * period - 1 : period;
+    return N - first >= span ? first + span - 1 : N;
 }
 
 // The whole run: the count below nmin by inclusion and exclusion, then the

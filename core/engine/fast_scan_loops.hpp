@@ -213,11 +213,19 @@ inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last
     Cursor cursor{state.count, settler_.q_threshold(state.maxQ), settler_.f_threshold(state.minE)};
     Block block{first, cursor.count,
                 (u128(cursor.count) << scale) - u128(fixed_.significand) * (first - 1), 0, false};
-    std::array<std::uint64_t, block_bits / 64> flags;
+    // One word more for the run search, which reads past the last.
+    alignas(64) std::array<std::uint64_t, block_bits / 64 + 1> flags;
+    const bool runs = sink.counts_runs();
     for (;;) {
         const std::uint64_t remaining = last - block.n0 + 1;  // >= 1, and fits: n0 >= 1
         const std::uint64_t bits = std::min(block_bits, remaining);
         sieve.fill(flags.data(), bits);
+        if (runs) {
+            const std::uint64_t words = (bits + 63) / 64;
+            if (bits % 64) flags[words - 1] &= (std::uint64_t{1} << bits % 64) - 1;
+            flags[words] = 0;
+            if (!block_runs<Copy>(flags.data(), bits, block.n0, state.runs, sink)) return false;
+        }
         const std::uint64_t full_words = bits / 64;
         const __int128 x_units = static_cast<__int128>(block.x_scaled) >> shift;
         block.every_bit = x_units >= x_limit_ || x_units <= -x_limit_;
@@ -256,13 +264,18 @@ bool fast_scan(const PrimeSet& set, typename Profile::Count N, typename Profile:
                EngineCopy copy) {
     using Count = typename Profile::Count;
     const std::uint64_t first = nmin > 1 ? nmin : 1;
-    const std::uint64_t last = last_record_n<Profile>(set, first, N);
+    const std::uint64_t last = last_record_n<Profile>(set, first, N, sink.counts_runs());
     const bool cut = last != N;
     FastScan<Profile> engine(set, last);
     state.count = static_cast<Count>(count_q_numbers(first - 1, set));
     if (!engine.scan_with(copy, first, last, state, sink)) return false;
-    if (cut) state.count = static_cast<Count>(count_q_numbers(N, set));
-    return true;
+    if (cut) {
+        state.count = static_cast<Count>(count_q_numbers(N, set));
+        // The run open at the cut has met its equal a period before.
+        state.runs.open = 0;
+        return true;
+    }
+    return !sink.counts_runs() || finish_runs(state.runs, last, sink);
 }
 
 }  // namespace morvane

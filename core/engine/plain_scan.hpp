@@ -9,14 +9,18 @@ namespace morvane {
 
 // Scans n = first..last inclusive (first <= last), with state.count = C(first - 1)
 // and a detector positioned at first. The loop ends on n == last, so last may be
-// the largest Count. Returns false as soon as the sink fails to write.
+// the largest Count. Where the sink takes runs, the run still open at last
+// stays open in state.runs. Returns false as soon as the sink fails to write.
 template <class Profile, class Sink>
 bool plain_window(QNumberDetector<Profile>& detector, typename Profile::Count first,
                   typename Profile::Count last, ScanState<Profile>& state, Sink& sink) {
     using Real = typename Profile::Real;
     const typename Profile::Density density(detector.set());
     for (auto n = first;; ++n) {
-        if (detector.classify(n)) {
+        const bool q = detector.classify(n);
+        if constexpr (requires { sink.run_record(n, n); })
+            if (!run_step(state.runs, n, q, sink)) return false;
+        if (q) {
             ++state.count;
             const Real e = density.excess(n, state.count);
             if (e > state.maxQ) {
@@ -42,7 +46,9 @@ bool plain_scan(const PrimeSet& set, typename Profile::Count N, typename Profile
     QNumberDetector<Profile> detector(set, 1, N);
     typename Profile::Count n = 1;
     for (; n < nmin; ++n) state.count += detector.classify(n);
-    return plain_window(detector, n, N, state, sink);
+    if (!plain_window(detector, n, N, state, sink)) return false;
+    if constexpr (requires { sink.run_record(n, n); }) return finish_runs(state.runs, N, sink);
+    return true;
 }
 template <class Profile, class Sink>
 bool plain_scan(std::int32_t p, typename Profile::Count N, typename Profile::Count nmin,

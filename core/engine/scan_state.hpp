@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "engine/q_runs.hpp"
+
 namespace morvane {
 
 // What a scan carries from one n to the next: C(n) and the two running extremes.
@@ -14,6 +16,8 @@ struct ScanState {
     Real maxQ = Profile::Density::q_start();
     // Lowest count - delta*n at an F-number so far: minus the highest F-excess.
     Real minE = 0;
+    // The runs of consecutive Q-numbers, where the sink asks for them.
+    QRuns runs;
 };
 
 }  // namespace morvane

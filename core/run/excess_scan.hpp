@@ -9,6 +9,7 @@
 #include "engine/plain_scan.hpp"
 #include "engine/scan_state.hpp"
 #include "run/record_files.hpp"
+#include "run/run_file.hpp"
 #include "run/scan_engine.hpp"
 #include "run/run_parameters.hpp"
 
@@ -40,22 +41,34 @@ int ExcessScan(const RunParameters<Profile>& run, ScanEngine engine = ScanEngine
         return 1;
     }
     RecordFiles<Profile> files(q, f);
+    const std::string run_name = run.runs ? run_file_name(run.p_text, run.nmin) : std::string();
+    std::FILE* r = run.runs ? std::fopen(run_name.c_str(), "w") : nullptr;
+    if (run.runs && !r) {
+        files.abandon();
+        detail::report_uncreatable(run_name);
+        return 1;
+    }
+    RunFile runs(r);
+    WithRuns<RecordFiles<Profile>, RunFile> with_runs{files, runs};
 
     ScanState<Profile> state;
     bool written = true;
     switch (engine) {
         case ScanEngine::fast:
-            written = fast_scan(run.set, run.N, run.nmin, state, files);
+            written = run.runs ? fast_scan(run.set, run.N, run.nmin, state, with_runs)
+                               : fast_scan(run.set, run.N, run.nmin, state, files);
             break;
         case ScanEngine::plain:
-            written = plain_scan(run.set, run.N, run.nmin, state, files);
+            written = run.runs ? plain_scan(run.set, run.N, run.nmin, state, with_runs)
+                               : plain_scan(run.set, run.N, run.nmin, state, files);
             break;
     }
     if (!written) {
-        // A record line could not be written: say which file, close both.
-        const char kind = files.failed_kind();
+        // A record line could not be written: say which file, close them all.
+        const char kind = runs.failed() ? 'R' : files.failed_kind();
         files.abandon();
-        detail::report_unwritable(kind == 'Q' ? q_name : f_name);
+        runs.abandon();
+        detail::report_unwritable(kind == 'Q' ? q_name : kind == 'F' ? f_name : run_name);
         return 1;
     }
     if (!files.close_q(run.N, state.count)) {
@@ -64,7 +77,12 @@ int ExcessScan(const RunParameters<Profile>& run, ScanEngine engine = ScanEngine
         return 1;
     }
     if (!files.close_f(run.N, run.N - state.count)) {
+        runs.abandon();
         detail::report_unwritable(f_name);
+        return 1;
+    }
+    if (run.runs && !runs.close(run.N, state.runs.longest)) {
+        detail::report_unwritable(run_name);
         return 1;
     }
     return 0;

@@ -17,6 +17,7 @@ struct RunParameters {
     Count N;             // last n scanned
     Count nmin;          // first n that may write a record
     PrimeSet set;        // the primes and the power that make a Q-number
+    bool runs = false;   // also the record runs of Q-numbers (morvane-x -r)
 };
 
 }  // namespace morvane

@@ -1,4 +1,4 @@
-// morvane-x's command line, `morvane-x [-k K] p N [nmin]`: p any bound from 2
+// morvane-x's command line, `morvane-x [-r] [-k K] p N [nmin]`: p any bound from 2
 // to 4294967295 or the word `all`, and the power K from 2 to 63. With K = 2 and
 // p up to 97 it reads, refuses and names exactly as morvane-l does; its usage
 // text is its own.
@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -22,7 +23,7 @@ namespace morvane {
 // alone). Laid out as morvane's usage text, for the sets and powers of this
 // program: the density is exact, and n/zeta(K) for every prime.
 inline constexpr const char set_usage_text[] =
-    R"usage(Program usage: morvane-x [-k K] p|all N [nmin]
+    R"usage(Program usage: morvane-x [-r] [-k K] p|all N [nmin]
 
 Let a number which is divisible by any of 2^K, 3^K, 5^K, ... q^K, for the
 primes q up to p (every prime with the word all), be called Q-number, and a
@@ -40,13 +41,25 @@ default value for it (currently, 900).
 from nmin. The output files include in each row of text n, the number of F-
 or Q-numbers in [1, n], and its deviation from the expected value. The file
 is closed by a last line in which the values of N and the number of F- or
-Q-numbers in [1, N] are written. The file names carry kK when K is not 2.)usage";
+Q-numbers in [1, N] are written. The file names carry kK when K is not 2.
+    With -r, a third file lists each run of consecutive Q-numbers in
+[nmin, N] longer than every run before it, as its first n and its length,
+and is closed by a line with N and the longest run.)usage";
 
 // The run, or the message of the first failed check (K, p, N, nmin in turn).
 // argv[0] is the program; the arguments are cut in place as morvane cuts them.
 inline const char* read_set_arguments(int argc, char** argv, RunParameters<ExactProfile>& run) {
     int first = 1, k = 2;
-    if (const char* error = read_power_option(argc, argv, first, k)) return error;
+    for (;;) {  // -r and -k K, in either order
+        if (first < argc && std::strcmp(argv[first], "-r") == 0) {
+            run.runs = true;
+            ++first;
+            continue;
+        }
+        const int at = first;
+        if (const char* error = read_power_option(argc, argv, first, k)) return error;
+        if (first == at) break;
+    }
     if (first >= argc) return nullptr;  // no p: the usage text
     std::uint64_t bound = 0;
     if (const char* error = read_bound(argv[first], bound)) return error;
