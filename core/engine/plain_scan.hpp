@@ -18,7 +18,7 @@ bool plain_window(QNumberDetector<Profile>& detector, typename Profile::Count fi
     const typename Profile::Density density(detector.set());
     for (auto n = first;; ++n) {
         const bool q = detector.classify(n);
-        if constexpr (requires { sink.run_record(n, n); })
+        if constexpr (TakesRuns<Sink>)
             if (!run_step(state.runs, n, q, sink)) return false;
         if (q) {
             ++state.count;
@@ -47,7 +47,7 @@ bool plain_scan(const PrimeSet& set, typename Profile::Count N, typename Profile
     typename Profile::Count n = 1;
     for (; n < nmin; ++n) state.count += detector.classify(n);
     if (!plain_window(detector, n, N, state, sink)) return false;
-    if constexpr (requires { sink.run_record(n, n); }) return finish_runs(state.runs, N, sink);
+    if constexpr (TakesRuns<Sink>) return finish_runs(state.runs, N, sink);
     return true;
 }
 template <class Profile, class Sink>

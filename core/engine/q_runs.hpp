@@ -20,6 +20,10 @@
 
 namespace morvane {
 
+// A sink that takes the record runs, and so asks a scan to find them.
+template <class Sink>
+concept TakesRuns = requires(Sink& sink, std::uint64_t n) { sink.run_record(n, n); };
+
 struct QRuns {
     // Q-numbers at the end of what has been scanned: the run still open.
     std::uint64_t open = 0;

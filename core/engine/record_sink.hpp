@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "engine/q_runs.hpp"
+
 namespace morvane {
 
 template <class Profile>
@@ -25,7 +27,7 @@ public:
         requires(!std::is_same_v<std::remove_cv_t<Sink>, RecordSink>)
     RecordSink(Sink& sink)  // NOLINT: a reference converts implicitly, as Sink& would
         : object_(&sink), q_(&call_q<Sink>), f_(&call_f<Sink>) {
-        if constexpr (requires(std::uint64_t n) { sink.run_record(n, n); }) runs_ = &call_run<Sink>;
+        if constexpr (TakesRuns<Sink>) runs_ = &call_run<Sink>;
     }
 
     // A new maximum of the Q-excess at n, with C(n); false stops the scan.
