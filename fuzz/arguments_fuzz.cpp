@@ -128,17 +128,24 @@ Expected expected_run(const std::vector<std::string>& args) {
                    ".txt could not be created for writing. Aborting program."};
 }
 
-// morvane-x's: an optional "-k K" or "-kK" first (K digits only, 2 to 63),
-// then p as strtoll reads it, from 2 to 4294967295, or the word "all"; the p
-// text of the file names carries the power when it is not 2. Without p, its
-// own usage text.
+// morvane-x's: options first, "-r" and "-k K" or "-kK" (K digits only, 2 to
+// 63) in any order, then p as strtoll reads it, from 2 to 4294967295, or the
+// word "all"; the p text of the file names carries the power when it is not 2.
+// Without p, its own usage text.
 Expected expected_set_run(const std::vector<std::string>& args) {
     std::size_t first = 0;
     int k = 2;
-    if (!args.empty() && args[0].compare(0, 2, "-k") == 0) {
-        const bool joined = args[0].size() > 2;
-        const std::string text = joined ? args[0].substr(2) : args.size() > 1 ? args[1] : "";
-        first = joined ? 1 : 2;
+    while (first < args.size()) {
+        if (args[first] == "-r") {
+            ++first;
+            continue;
+        }
+        if (args[first].compare(0, 2, "-k") != 0) break;
+        const bool joined = args[first].size() > 2;
+        const std::string text = joined                       ? args[first].substr(2)
+                                 : args.size() > first + 1 ? args[first + 1]
+                                                           : "";
+        first += joined ? 1 : 2;
         if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
             return {1, "Error: value of k is not a number\n"};
         const std::string digits = text.substr(std::min(text.find_first_not_of('0'), text.size() - 1));
