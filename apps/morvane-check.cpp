@@ -1,7 +1,8 @@
 // morvane-check: the record files of a run checked on their own, without
 // scanning again: each line as the program prints it, every count against C(n)
 // counted afresh, every excess as the program computes it, the records rising
-// from their thresholds, the summary counts. Reads only.
+// from their thresholds, the summary counts; and a file of record runs, each
+// run's numbers proved Q-numbers and its neighbours F-numbers. Reads only.
 #include <cstdio>
 #include <string>
 
@@ -18,8 +19,11 @@ constexpr const char usage[] =
     "files alike, each on its own and without scanning again: every line as\n"
     "PROGRAM prints it, every count against C(n) counted afresh for the set and\n"
     "power of the names, every excess as PROGRAM computes it, the records rising from\n"
-    "their thresholds, and the summary count. Prints nothing when all is well;\n"
-    "one line for each bad file otherwise.\n"
+    "their thresholds, and the summary count. A file of record runs of\n"
+    "morvane-x -r (maxrunQ_...): every n of each record run proved a Q-number,\n"
+    "the numbers just before and after it F-numbers, the records rising, and\n"
+    "the summary. Prints nothing when all is well; one line for each bad file\n"
+    "otherwise.\n"
     "  -p P   p as PROGRAM reads its first argument; needed when the p text in\n"
     "         the names is empty (a first argument such as +7)\n"
     "  -k K   morvane-x: the power, as the names give it when it is not 2\n"

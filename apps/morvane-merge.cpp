@@ -40,14 +40,15 @@ constexpr const char usage[] =
     "       morvane-merge --status --done WORK\n"
     "       morvane-merge --copies WORK\n"
     "       morvane-merge --plan-field WORK [FIELD...]\n"
-    "       morvane-merge --names PROGRAM [-k K] p [N [nmin]]\n"
+    "       morvane-merge --names PROGRAM [-r] [-k K] p [N [nmin]]\n"
     "       morvane-merge --p-position PROGRAM [ARGUMENT...]\n"
     "       morvane-merge --name-fields FILE [FIELD...]\n"
     "       morvane-merge --programs\n"
     "\n"
     "Merges the Q and F record files of consecutive windows of a run of PROGRAM\n"
     "(morvane, morvane-l or morvane-x), given in any order, into the two files\n"
-    "the run over the whole range writes, in the current folder.\n"
+    "the run over the whole range writes, in the current folder; with the\n"
+    "record runs of morvane-x -r (maxrunQ_...) of every window, the third too.\n"
     "  -p P      p as PROGRAM reads its first argument; needed when the p text in\n"
     "            the names is empty (a first argument such as +7)\n"
     "  -k K      morvane-x: the power, as the names give it when it is not 2\n"
@@ -67,10 +68,11 @@ constexpr const char usage[] =
     "  --copies      the engine copies the tasks in WORK ran with, as a,b\n"
     "  --plan-field  each FIELD of the plan in WORK (-: the plan on standard\n"
     "                input), or the whole plan: program p k ptext N N-argument\n"
-    "                nmin nmin-argument last windows tasks head shifted\n"
+    "                nmin nmin-argument last windows tasks head shifted runs\n"
     "  --names       the Q and F file names of the run PROGRAM's arguments ask\n"
-    "                for, or PROGRAM's message\n"
-    "  --p-position  which of PROGRAM's arguments is p: 1, or 2 or 3 after -k K\n"
+    "                for (and the record runs' with -r), or PROGRAM's message\n"
+    "  --p-position  which of PROGRAM's arguments is p: 1, or later after -r\n"
+    "                and -k K\n"
     "  --name-fields each FIELD of FILE's name, or all as name value lines:\n"
     "                kind ptext pnumber p k nmin; or, status 1, why no program\n"
     "                writes that name\n"
@@ -103,10 +105,9 @@ int plan(const std::string& program, std::uint64_t jobs, std::uint64_t windows, 
     // Where the excess repeats, the windows end one period after the scan's
     // start, as the program's own scan does.
     const std::uint64_t start = run.nmin > 1 ? run.nmin : 1;
-    const std::uint64_t period = Profile::Density::excess_period(run.set);
     const std::uint64_t N = run.N;
-    const std::uint64_t last = period != 0 && N - start >= period ? start + period - 1 : N;
-    morvane::RunPlan plan{program, run.set, run.p_text, {}, {}, {}};
+    const std::uint64_t last = morvane::last_record_n<Profile>(run.set, start, N, run.runs);
+    morvane::RunPlan plan{program, run.set, run.p_text, {}, {}, {}, run.runs};
     plan.windows = morvane::make_window_plan(N, run.nmin, last, windows, tasks ? tasks : 4 * jobs,
                                              jobs, head ? morvane::head_start_window : 0);
     if (shifted) {
@@ -133,7 +134,8 @@ void finish(const morvane::RunPlan& plan, const std::string& work) {
     const auto& w = plan.windows;
     std::vector<std::string> paths;
     for (std::uint64_t t = 0; t < w.tasks; ++t)
-        for (const char kind : {'Q', 'F'}) paths.push_back(morvane::task_file(work, plan, kind, t));
+        for (const char kind : {'Q', 'F', 'R'})
+            if (kind != 'R' || plan.runs) paths.push_back(morvane::task_file(work, plan, kind, t));
     const std::string p = morvane::bound_text(plan.set);
     std::optional<Count> through;
     if (w.last != w.N) through = static_cast<Count>(w.N);
@@ -175,6 +177,9 @@ int with_plan(const std::string& work, Body&& body) {
             if (!morvane::takes_set<decltype(profile)>(plan.set))
                 throw morvane::MergeRefusal(work + "/plan", "its set is not one " + plan.program +
                                                                 " takes");
+            if (plan.runs && !decltype(profile)::any_set)
+                throw morvane::MergeRefusal(work + "/plan",
+                                            "record runs, which " + plan.program + " does not find");
             status = body(profile, plan);
         });
         if (!known)
@@ -277,8 +282,9 @@ std::string engine_copies(const morvane::RunPlan& plan, const std::string& work)
     return text;
 }
 
-// --names PROGRAM [-k K] p [N [nmin]]: the run's record files, named as the
-// program names them, or its message and status 1.
+// --names PROGRAM [-r] [-k K] p [N [nmin]]: the run's record files, named as
+// the program names them (the record runs' third with -r), or its message and
+// status 1.
 template <class Profile>
 int run_names(int argc, char** argv) {
     morvane::RunParameters<Profile> run;
@@ -288,8 +294,9 @@ int run_names(int argc, char** argv) {
         return 1;
     }
     std::string text;
-    for (const char kind : {'Q', 'F'})
-        text += morvane::record_file_name(kind, run.p_text.c_str(), run.nmin) + "\n";
+    for (const char kind : {'Q', 'F', 'R'})
+        if (kind != 'R' || run.runs)
+            text += morvane::record_file_name(kind, run.p_text.c_str(), run.nmin) + "\n";
     return print(text);
 }
 
@@ -300,12 +307,14 @@ bool is_program(const std::string& name) {
 }
 
 // --p-position PROGRAM [ARGUMENT...]: where p stands among the arguments, past
-// morvane-x's power, "-k K" or "-kK", read as the program reads it.
+// morvane-x's options, -r and the power "-k K" or "-kK", read as the program
+// reads them.
 int p_position(int argc, char** argv) {
     if (argc < 3) return misuse("--p-position needs PROGRAM");
     if (!is_program(argv[2])) return misuse(std::string("unknown PROGRAM '") + argv[2] + "'");
     int at = 3, k = 0;
-    if (morvane::takes_power(argv[2])) morvane::read_power_option(argc, argv, at, k);
+    bool runs = false;
+    if (morvane::takes_power(argv[2])) morvane::read_set_options(argc, argv, at, k, runs);
     return print(std::to_string(at - 2) + "\n");
 }
 

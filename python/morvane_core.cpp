@@ -36,6 +36,7 @@
 #include "run/decimal.hpp"
 #include "run/record_files.hpp"
 #include "run/set_arguments.hpp"
+#include "windows/run_check.hpp"
 #include "windows/run_files.hpp"
 #include "windows/window_scan.hpp"
 
@@ -211,40 +212,62 @@ struct RunData : RunFiles<Profile> {
             values.append(exact_value(kind == 'Q' ? r.e : -r.e, delta));
         return values;
     }
+    // The record runs, one row (n, L) each, or None where they were not
+    // asked for.
+    py::object runs() const {
+        if (!this->records.runs) return py::none();
+        const auto& list = *this->records.runs;
+        py::array_t<std::uint64_t> array({static_cast<py::ssize_t>(list.size()), py::ssize_t{2}});
+        auto out = array.template mutable_unchecked<2>();
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            out(static_cast<py::ssize_t>(i), 0) = list[i].n;
+            out(static_cast<py::ssize_t>(i), 1) = list[i].length;
+        }
+        array.attr("flags").attr("writeable") = false;
+        return array;
+    }
+
     // The two files as the program writes them, made by its own RecordFiles.
     std::pair<std::string, std::string> file_bytes() const { return run_file_bytes(*this); }
 
-    // Writes both files into folder, whole or not at all; returns the two paths.
-    std::pair<std::string, std::string> write(const std::string& folder,
-                                              const std::string& text) const {
+    // Writes the files into folder, whole or not at all; returns their paths:
+    // Q, F, and the record runs' file where the run has runs.
+    py::tuple write(const std::string& folder, const std::string& text) const {
         try {
-            return write_run_files(*this, folder, text);
+            const auto [q, f] = write_run_files(*this, folder, text);
+            if (!this->records.runs) return py::make_tuple(q, f);
+            const auto r = std::filesystem::path(folder) /
+                           record_file_name('R', text.c_str(), Count(this->nmin));
+            return py::make_tuple(q, f, r.string());
         } catch (const MergeRefusal& failure) {
             throw WriteFailure(failure.what());
         }
     }
 };
 
-// The run "-k K p N nmin" of the profile's program, in windows of `window` n
-// on `jobs` threads, each in chunks of `chunk` n (0: the defaults), without
-// the GIL. Every tenth of a second the calling thread takes the GIL back and
-// lets Python handle its signals: Ctrl-C raises KeyboardInterrupt, and the
-// threads stop within a chunk.
+// The run "-k K p N nmin" of the profile's program (with `runs`, "-r" too:
+// morvane-x's alone), in windows of `window` n on `jobs` threads, each in
+// chunks of `chunk` n (0: the defaults), without the GIL. Every tenth of a
+// second the calling thread takes the GIL back and lets Python handle its
+// signals: Ctrl-C raises KeyboardInterrupt, and the threads stop within a
+// chunk.
 template <class Profile>
 RunData<Profile> scan(const PrimeSet& set, std::uint64_t N, std::uint64_t nmin, unsigned jobs,
-                      std::uint64_t window, std::uint64_t chunk) {
+                      std::uint64_t window, std::uint64_t chunk, bool runs) {
     using Count = typename Profile::Count;
     if (N < 2 || N > std::numeric_limits<Count>::max())
         throw std::invalid_argument("N is outside the program's range");
     if (nmin > N) throw std::invalid_argument("nmin is above N");
     if (jobs < 1) throw std::invalid_argument("jobs must be at least 1");
+    if (runs && !Profile::any_set)
+        throw std::invalid_argument(std::string(program_name<Profile>()) + " finds no record runs");
     std::optional<RunRecords<Profile>> records;
     {
         py::gil_scoped_release release;
         records = scan_windows<Profile>(set, Count(N), Count(nmin), jobs, window, chunk, [] {
             py::gil_scoped_acquire acquire;
             return PyErr_CheckSignals() == 0;
-        });
+        }, runs);
     }
     if (!records) {
         if (PyErr_Occurred()) throw py::error_already_set();
@@ -258,14 +281,22 @@ RunData<Profile> scan(const PrimeSet& set, std::uint64_t N, std::uint64_t nmin, 
 // checks its inputs. The set comes from the names' p text, checked against p
 // and k where given (p as the program's first argument reads, k 0 where not
 // given); p is needed where the p text names no bound (a first argument such
-// as +7). Faults raise ValueError naming the file and the line.
+// as +7). The record runs' file at r_path, where it is not empty, is read as
+// the merge reads it and each run proved as morvane-check proves it (its
+// numbers Q-numbers, its neighbours F-numbers), so that a run made one longer
+// along with the summary is refused too. Faults raise ValueError naming the
+// file and the line.
 template <class Profile>
 RunData<Profile> read(const std::string& q_path, const std::string& f_path,
-                      const std::optional<std::string>& p_argument, int k) {
+                      const std::optional<std::string>& p_argument, int k,
+                      const std::string& r_path) {
     NameArguments given(p_argument ? p_argument->c_str() : nullptr, k);
     given.p_option = "p=";  // the refusals in the words of the Python call
     given.k_option = "k=";
-    return RunData<Profile>{read_run_files<Profile>(program_name<Profile>(), q_path, f_path, given)};
+    RunData<Profile> run{
+        read_run_files<Profile>(program_name<Profile>(), q_path, f_path, given, r_path)};
+    if (!r_path.empty()) check_run_file(run.set, run.nmin, r_path);
+    return run;
 }
 
 template <class Profile>
@@ -288,6 +319,8 @@ void bind_run(py::module_& m, const char* class_name) {
         .def(
             "exact", [](const Data& d, char kind) { return d.exact(kind); }, py::arg("kind"),
             "The excesses of the Q ('Q') or F ('F') records as exact values.")
+        .def_property_readonly("runs", &Data::runs,
+                               "The record runs as a uint64 array of rows (n, L), or None.")
         .def(
             "file_bytes",
             [](const Data& d) {
@@ -296,7 +329,8 @@ void bind_run(py::module_& m, const char* class_name) {
             },
             "The two files, Q then F, as bytes.")
         .def("write", &Data::write, py::arg("folder"), py::arg("p_text"),
-             "Writes the two files into folder; returns their paths.");
+             "Writes the files into folder (the record runs' too, where the run has them); "
+             "returns their paths.");
 }
 
 // body(profile) for the profile of the program so named.
@@ -309,7 +343,8 @@ py::object for_program(const std::string& program, Body&& body) {
 }
 
 // What Profile's program takes, for the checks of the Python arguments: its
-// sets (set_range) and its largest N, the largest count.
+// sets (set_range), its largest N, the largest count, and whether it finds
+// record runs.
 template <class Profile>
 py::dict limits() {
     constexpr SetRange sets = set_range<Profile>();
@@ -320,6 +355,7 @@ py::dict limits() {
     d["smallest_k"] = sets.smallest_k;
     d["largest_k"] = sets.largest_k;
     d["largest_N"] = std::numeric_limits<typename Profile::Count>::max();
+    d["record_runs"] = Profile::any_set;
     return d;
 }
 
@@ -414,29 +450,31 @@ PYBIND11_MODULE(_core, m) {
     m.def(
         "scan",
         [](const std::string& program, std::uint64_t p, std::uint64_t N, std::uint64_t nmin,
-           unsigned jobs, std::uint64_t window, std::uint64_t chunk, int k) {
+           unsigned jobs, std::uint64_t window, std::uint64_t chunk, int k, bool runs) {
             return for_program(program, [&](auto profile) {
                 using Profile = decltype(profile);
-                return py::cast(
-                    scan<Profile>(checked_set<Profile>(p, k), N, nmin, jobs, window, chunk));
+                return py::cast(scan<Profile>(checked_set<Profile>(p, k), N, nmin, jobs, window,
+                                              chunk, runs));
             });
         },
         py::arg("program"), py::arg("p"), py::arg("N"), py::arg("nmin"), py::arg("jobs"),
-        py::arg("window") = 0, py::arg("chunk") = 0, py::arg("k") = 2,
+        py::arg("window") = 0, py::arg("chunk") = 0, py::arg("k") = 2, py::arg("runs") = false,
         "The records of a run of the set of p (every_prime: all) and k, scanned in windows of "
-        "`window` n on `jobs` threads, each in chunks of `chunk` n (0: the defaults).");
+        "`window` n on `jobs` threads, each in chunks of `chunk` n (0: the defaults); with runs, "
+        "the record runs too.");
     m.def(
         "read",
         [](const std::string& program, const std::string& q_path, const std::string& f_path,
-           std::optional<std::string> p, int k) {
+           std::optional<std::string> p, int k, const std::string& runs_file) {
             return for_program(program, [&](auto profile) {
-                return py::cast(read<decltype(profile)>(q_path, f_path, p, k));
+                return py::cast(read<decltype(profile)>(q_path, f_path, p, k, runs_file));
             });
         },
         py::arg("program"), py::arg("q_file"), py::arg("f_file"), py::arg("p") = py::none(),
-        py::arg("k") = 0,
-        "The records of a pair of record files, checked line by line; p as the program's first "
-        "argument, k 0 where not given.");
+        py::arg("k") = 0, py::arg("runs_file") = "",
+        "The records of a pair of record files, checked line by line, and of the record runs' "
+        "file where runs_file is not empty; p as the program's first argument, k 0 where not "
+        "given.");
 
     m.def(
         "q_count",

@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <type_traits>
 
 #include "engine/fast_scan.hpp"
 #include "engine/plain_scan.hpp"
 #include "engine/q_count.hpp"
 #include "run/record_files.hpp"
+#include "run/run_file.hpp"
 
 namespace morvane::testing {
 
@@ -74,6 +76,26 @@ template <class Profile>
 MemoryRecords fast_records(int p, typename Profile::Count N, typename Profile::Count nmin,
                            EngineCopy copy = chosen_engine_copy()) {
     return fast_records<Profile>(squares_set(p), N, nmin, copy);
+}
+
+// The file of record runs that morvane-x -r writes for the run, by the fast
+// scan whole, with the program's own RunFile.
+template <class Profile>
+std::string fast_run_file(const PrimeSet& set, std::uint64_t N, std::uint64_t nmin) {
+    char* bytes = nullptr;
+    std::size_t size = 0;
+    std::FILE* stream = open_memstream(&bytes, &size);
+    if (!stream) std::abort();
+    RunFile runs(stream);
+    const MemoryRecords files = records_in_memory<Profile>(N, [&](ScanState<Profile>& state, auto& f) {
+        WithRuns<std::remove_reference_t<decltype(f)>, RunFile> sink{f, runs};
+        const bool scanned = fast_scan<Profile>(set, N, nmin, state, sink);
+        return runs.close(N, state.runs.longest) && scanned;
+    });
+    std::string text(bytes, size);
+    std::free(bytes);
+    if (!files.written) std::abort();
+    return text;
 }
 
 }  // namespace morvane::testing

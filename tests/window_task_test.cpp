@@ -165,12 +165,11 @@ struct PlannedRun {
     std::string messages;
 
     PlannedRun(const char* program, const PrimeSet& set, const std::string& p_text, Count N,
-               Count nmin, std::uint64_t windows, std::uint64_t tasks) {
+               Count nmin, std::uint64_t windows, std::uint64_t tasks, bool runs = false) {
         const std::uint64_t start = nmin > 1 ? nmin : 1;
-        const std::uint64_t period = Profile::Density::excess_period(set);
-        const std::uint64_t last = period && N - start >= period ? start + period - 1 : N;
+        const std::uint64_t last = last_record_n<Profile>(set, start, N, runs);
         plan = RunPlan{program, set, p_text, {}, {},
-                       make_window_plan(N, nmin, last, windows, tasks, 1)};
+                       make_window_plan(N, nmin, last, windows, tasks, 1), runs};
     }
     PlannedRun(const char* program, int p, Count N, Count nmin, std::uint64_t windows,
                std::uint64_t tasks)
@@ -214,8 +213,10 @@ struct PlannedRun {
     // The tasks' files merged as --finish merges them, against one run.
     void expect_one_run() {
         std::vector<std::string> paths;
+        const std::vector<char> kinds = plan.runs ? std::vector<char>{'Q', 'F', 'R'}
+                                                  : std::vector<char>{'Q', 'F'};
         for (std::uint64_t t = 0; t < plan.windows.tasks; ++t)
-            for (const char kind : {'Q', 'F'}) paths.push_back(file(kind, t));
+            for (const char kind : kinds) paths.push_back(file(kind, t));
         std::optional<Count> through;
         if (plan.windows.last != plan.windows.N) through = Count(plan.windows.N);
         const std::string shown = plan_text(plan);
@@ -232,7 +233,14 @@ struct PlannedRun {
         };
         EXPECT_EQ(bytes_of(name('Q')), one.q) << shown;
         EXPECT_EQ(bytes_of(name('F')), one.f) << shown;
-        for (const char kind : {'Q', 'F'}) {
+        if constexpr (Profile::any_set) {
+            if (plan.runs) {
+                EXPECT_EQ(bytes_of(name('R')),
+                          fast_run_file<Profile>(plan.set, plan.windows.N, plan.windows.nmin))
+                    << shown;
+            }
+        }
+        for (const char kind : kinds) {
             try {
                 check_record_file<Profile>(plan.program, nullptr, name(kind).string());
             } catch (const MergeRefusal& refusal) {
@@ -345,6 +353,62 @@ TEST(TasksAreOneRun, MorvaneXSets) {
     ASSERT_EQ(run.task(1), 0);
     run.expect_one_run();
     EXPECT_EQ(run.messages, "");
+}
+
+// With the record runs: windows of one or two n across the first run of 8
+// (1092747) and of 11 (221167422), so that runs cross many window edges and
+// fill whole windows; cubes far out; the period stop of a finite set, whose
+// windows go on to first + 2P - 2. Then a task stopped after each window in
+// turn and started again: its run file is read back, the run open at its end
+// counted back from its N, and the join goes on. Then a window whose record
+// runs are made wrong fails the check and is scanned again; a damaged run
+// checkpoint starts the task again.
+TEST(TasksAreOneRun, MorvaneXRecordRuns) {
+    const PrimeSet all2{PrimeSet::every_prime, 2}, all3{PrimeSet::every_prime, 3};
+    const auto one_run = [](const PrimeSet& set, const std::string& text, std::uint64_t N,
+                            std::uint64_t nmin, std::uint64_t windows, std::uint64_t tasks) {
+        PlannedRun<ExactProfile> run("morvane-x", set, text, N, nmin, windows, tasks, true);
+        run.all_tasks();
+        run.expect_one_run();
+        EXPECT_EQ(run.messages, "");
+    };
+    one_run(all2, "all", 1092760, 1092740, 20, 4);
+    one_run(all2, "all", 1092760, 1092748, 9, 9);  // cut by nmin inside the run
+    one_run(all2, "all", 221167440, 221167400, 30, 3);
+    one_run(all2, "all", 300000, 1, 31, 4);
+    one_run(all3, "allk3", 1'000'000'000'100'000, 1'000'000'000'000'000, 11, 3);
+    one_run({5, 2}, "5", 100000, 3, 7, 3);  // the period 900: windows to 3 + 1798
+    one_run({2, 3}, "2k3", 1000, 1, 5, 2);  // period 8: a run of 1 repeated
+
+    struct Stop {};
+    for (const std::uint64_t stop_at : {1u, 4u, 9u}) {
+        PlannedRun<ExactProfile> run("morvane-x", all2, "all", 1092770, 1092740, 12, 1, true);
+        EXPECT_THROW(run.task(0,
+                              [&](std::uint64_t k, int, auto&) {
+                                  if (k == stop_at) throw Stop{};
+                              }),
+                     Stop);
+        ASSERT_EQ(run.task(0), 0) << run.messages;
+        run.expect_one_run();
+        EXPECT_EQ(run.messages, "");
+    }
+
+    PlannedRun<ExactProfile> run("morvane-x", all2, "all", 1092770, 1092740, 12, 2, true);
+    ASSERT_EQ(run.task(0,
+                       [](std::uint64_t k, int attempt, auto& w) {
+                           if (k == 3 && attempt == 1 && !w.runs.empty()) ++w.runs.back().length;
+                       }),
+              0);
+    EXPECT_NE(run.messages.find("window 3 ["), std::string::npos) << run.messages;
+    EXPECT_NE(run.messages.find("fails the check (record run at n = "), std::string::npos)
+        << run.messages;
+    ASSERT_EQ(run.task(1), 0);
+    std::ofstream(run.file('R', 1)) << "1092755 3\n1092760 2\n";
+    run.messages.clear();
+    ASSERT_EQ(run.task(1), 0);
+    EXPECT_NE(run.messages.find("the task starts again from its first window"), std::string::npos)
+        << run.messages;
+    run.expect_one_run();
 }
 
 // A plan names the set by its bound and, for a power other than 2, a k line:

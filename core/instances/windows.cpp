@@ -7,7 +7,7 @@ namespace morvane {
 
 template std::optional<RunRecords<NarrowProfile>> scan_windows<NarrowProfile>(
     const PrimeSet&, NarrowProfile::Count, NarrowProfile::Count, unsigned, std::uint64_t,
-    std::uint64_t, const std::function<bool()>&);
+    std::uint64_t, const std::function<bool()>&, bool);
 template int run_task<NarrowProfile>(const RunPlan&, const std::string&, std::uint64_t,
                                             const TaskSettings&,
                                             const WindowInspector<NarrowProfile>&);
@@ -20,14 +20,14 @@ template void check_record_file<NarrowProfile>(const std::string&, NameArguments
 template RunFiles<NarrowProfile> read_run_files<NarrowProfile>(const std::string&,
                                                                       const std::string&,
                                                                       const std::string&,
-                                                                      const NameArguments&);
+                                                                      const NameArguments&, const std::string&);
 template std::pair<std::string, std::string> write_run_files<NarrowProfile>(
     const RunFiles<NarrowProfile>&, const std::string&, const std::string&);
 
 #if LDBL_MANT_DIG == 64
 template std::optional<RunRecords<ExtendedProfile>> scan_windows<ExtendedProfile>(
     const PrimeSet&, ExtendedProfile::Count, ExtendedProfile::Count, unsigned, std::uint64_t,
-    std::uint64_t, const std::function<bool()>&);
+    std::uint64_t, const std::function<bool()>&, bool);
 template int run_task<ExtendedProfile>(const RunPlan&, const std::string&, std::uint64_t,
                                               const TaskSettings&,
                                               const WindowInspector<ExtendedProfile>&);
@@ -39,14 +39,14 @@ template void check_record_file<ExtendedProfile>(const std::string&, NameArgumen
 template RunFiles<ExtendedProfile> read_run_files<ExtendedProfile>(const std::string&,
                                                                           const std::string&,
                                                                           const std::string&,
-                                                                          const NameArguments&);
+                                                                          const NameArguments&, const std::string&);
 template std::pair<std::string, std::string> write_run_files<ExtendedProfile>(
     const RunFiles<ExtendedProfile>&, const std::string&, const std::string&);
 #endif
 
 template std::optional<RunRecords<ExactProfile>> scan_windows<ExactProfile>(
     const PrimeSet&, ExactProfile::Count, ExactProfile::Count, unsigned, std::uint64_t,
-    std::uint64_t, const std::function<bool()>&);
+    std::uint64_t, const std::function<bool()>&, bool);
 template int run_task<ExactProfile>(const RunPlan&, const std::string&, std::uint64_t,
                                            const TaskSettings&,
                                            const WindowInspector<ExactProfile>&);
@@ -59,7 +59,7 @@ template void check_record_file<ExactProfile>(const std::string&, NameArguments,
 template RunFiles<ExactProfile> read_run_files<ExactProfile>(const std::string&,
                                                                     const std::string&,
                                                                     const std::string&,
-                                                                    const NameArguments&);
+                                                                    const NameArguments&, const std::string&);
 template std::pair<std::string, std::string> write_run_files<ExactProfile>(
     const RunFiles<ExactProfile>&, const std::string&, const std::string&);
 

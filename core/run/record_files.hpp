@@ -12,10 +12,12 @@
 namespace morvane {
 
 // "maxdevQ_" + p text + "-" + nmin + ".txt", formed in full whatever the p
-// text's length.
+// text's length; "maxdevF_" for kind F, and "maxrunQ_" for kind R, the record
+// runs of Q-numbers (morvane-x -r).
 template <class Count>
 std::string record_file_name(char kind, const char* p_text, Count nmin) {
-    return std::string("maxdev") + kind + '_' + p_text + '-' + std::to_string(nmin) + ".txt";
+    const std::string head = kind == 'R' ? std::string("maxrunQ") : std::string("maxdev") + kind;
+    return head + '_' + p_text + '-' + std::to_string(nmin) + ".txt";
 }
 
 // Writes record and summary lines to two open streams. Each write reports

@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <string>
 
+#include "run/record_files.hpp"
+
 namespace morvane {
 
 // "maxrunQ_" + p text + "-" + nmin + ".txt", beside the two record files.
 inline std::string run_file_name(const std::string& p_text, std::uint64_t nmin) {
-    return "maxrunQ_" + p_text + '-' + std::to_string(nmin) + ".txt";
+    return record_file_name('R', p_text.c_str(), nmin);
 }
 
 // Writes the lines to an open stream, each write reporting whether the stream

@@ -48,18 +48,24 @@ and is closed by a line with N and the longest run.)usage";
 
 // The run, or the message of the first failed check (K, p, N, nmin in turn).
 // argv[0] is the program; the arguments are cut in place as morvane cuts them.
-inline const char* read_set_arguments(int argc, char** argv, RunParameters<ExactProfile>& run) {
-    int first = 1, k = 2;
-    for (;;) {  // -r and -k K, in either order
+// morvane-x's options from argv[first] on, -r and -k K (or -kK) in either
+// order, leaving `first` at p; an error message, or null.
+inline const char* read_set_options(int argc, char** argv, int& first, int& k, bool& runs) {
+    for (;;) {
         if (first < argc && std::strcmp(argv[first], "-r") == 0) {
-            run.runs = true;
+            runs = true;
             ++first;
             continue;
         }
         const int at = first;
         if (const char* error = read_power_option(argc, argv, first, k)) return error;
-        if (first == at) break;
+        if (first == at) return nullptr;
     }
+}
+
+inline const char* read_set_arguments(int argc, char** argv, RunParameters<ExactProfile>& run) {
+    int first = 1, k = 2;
+    if (const char* error = read_set_options(argc, argv, first, k, run.runs)) return error;
     if (first >= argc) return nullptr;  // no p: the usage text
     std::uint64_t bound = 0;
     if (const char* error = read_bound(argv[first], bound)) return error;

@@ -21,6 +21,7 @@
 #include "windows/count_afresh.hpp"
 #include "windows/printed_count.hpp"
 #include "windows/record_name.hpp"
+#include "windows/run_check.hpp"
 #include "windows/window_file.hpp"
 
 namespace morvane {
@@ -40,7 +41,8 @@ inline std::string check_count_text(CountFault fault, char kind, std::uint64_t n
 
 }  // namespace detail
 
-// Checks one record file of `program`, Q or F as its name says, with the set
+// Checks one record file of `program`, Q, F or record runs as its name says
+// (run_check.hpp for the last), with the set
 // from its name and what is given beside it (as the merge takes them) and nmin
 // from its name.
 // Throws MergeRefusal for the first fault, naming the file and, for a fault in
@@ -57,6 +59,11 @@ void check_record_file(const std::string& program, NameArguments given,
         throw MergeRefusal(
             path, "the nmin in the name, " + name->nmin_text + ", is not a count of " + program);
     const char kind = name->kind;
+    if (kind == 'R') {
+        if constexpr (!Profile::any_set)
+            throw MergeRefusal(path, "a file of record runs, which only morvane-x -r writes");
+        return check_run_file(set, *nmin, path);
+    }
     const typename Profile::Density density(set);
     ProgramLines<Profile> lines;
     CountWalk walk(set);

@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/fast_scan.hpp"
 #include "engine/q_count.hpp"
 #include "engine/scan_state.hpp"
 #include "run/record_files.hpp"
@@ -32,6 +33,7 @@
 #include "windows/record_lines.hpp"
 #include "windows/record_name.hpp"
 #include "windows/replacing_file.hpp"
+#include "windows/run_merge.hpp"
 #include "windows/window_file.hpp"
 
 namespace morvane {
@@ -66,7 +68,7 @@ template <class Count>
 struct WindowFiles {
     Count nmin = 0;
     std::string nmin_text;
-    std::string q_path, f_path;
+    std::string q_path, f_path, r_path;  // r_path: the record runs, where given
     Summary<Count> q, f;
 };
 
@@ -113,21 +115,36 @@ void merge_record_files(const std::string& program, NameArguments given,
         auto& window = windows[*nmin];
         window.nmin = *nmin;
         window.nmin_text = name->nmin_text;
-        std::string& slot = name->kind == 'Q' ? window.q_path : window.f_path;
+        std::string& slot = name->kind == 'Q'   ? window.q_path
+                            : name->kind == 'F' ? window.f_path
+                                                : window.r_path;
         if (!slot.empty())
             throw MergeRefusal(path, std::string("overlap: a second ") + name->kind +
                                          " file of the window from nmin " + name->nmin_text +
                                          ", after " + slot);
         slot = path;
     }
+    // With the record runs of one window, those of every window.
+    const WindowFiles<Count>* with_runs = nullptr;
+    for (const auto& [nmin, window] : windows)
+        if (!window.r_path.empty()) with_runs = &window;
+    if (with_runs && !Profile::any_set)
+        throw MergeRefusal(with_runs->r_path, "a file of record runs, which only morvane-x -r writes");
     for (const auto& [nmin, window] : windows) {
+        const std::string& some = !window.q_path.empty() ? window.q_path
+                                  : !window.f_path.empty() ? window.f_path
+                                                           : window.r_path;
+        if (with_runs && window.r_path.empty())
+            throw MergeRefusal(some, "its record runs partner, " +
+                                         record_file_name('R', p_text.c_str(), nmin) +
+                                         ", is missing (" + with_runs->r_path + " has one)");
         if (window.q_path.empty())
             throw MergeRefusal(
-                window.f_path,
+                some,
                 "its Q partner, " + record_file_name('Q', p_text.c_str(), nmin) + ", is missing");
         if (window.f_path.empty())
             throw MergeRefusal(
-                window.q_path,
+                some,
                 "its F partner, " + record_file_name('F', p_text.c_str(), nmin) + ", is missing");
     }
 
@@ -176,13 +193,12 @@ void merge_record_files(const std::string& program, NameArguments given,
     const auto& last = windows.rbegin()->second;
     std::string q_summary = last.q.line, f_summary = last.f.line;
     if (through) {
-        const std::uint64_t period = Profile::Density::excess_period(set);
         const std::uint64_t start = first.nmin > 1 ? first.nmin : 1;
-        if (period == 0 || *through < last.q.N || *through - start < period ||
-            last.q.N != start + period - 1)
+        if (*through <= last.q.N ||
+            last.q.N != last_record_n<Profile>(set, start, *through, with_runs != nullptr))
             throw MergeRefusal(last.q_path,
                                "it ends at N = " + std::to_string(last.q.N) +
-                                   ", not where the excess has repeated for one period from n = " +
+                                   ", not where the excess has repeated from n = " +
                                    std::to_string(start) + " on the way to " +
                                    std::to_string(*through));
         const auto c = static_cast<Count>(count_q_numbers(*through, set));
@@ -190,11 +206,22 @@ void merge_record_files(const std::string& program, NameArguments given,
         f_summary = summary_line<Profile>(*through, *through - c);
     }
 
+    // The record runs joined, every run file read before anything is written.
+    std::optional<std::string> run_text;
+    if (with_runs) {
+        std::vector<RunWindow> run_windows;
+        for (const auto& [nmin, window] : windows)
+            run_windows.push_back({nmin, window.q.N, window.r_path});
+        run_text = merge_run_files(set, run_windows, through);
+    }
+
     // The kept lines, through temporary files renamed over the outputs. A
     // folder in an output's place would stop the second rename after the first.
     const auto q_target = out_dir / record_file_name('Q', p_text.c_str(), first.nmin);
     const auto f_target = out_dir / record_file_name('F', p_text.c_str(), first.nmin);
-    for (const auto& target : {q_target, f_target}) {
+    const auto r_target = out_dir / record_file_name('R', p_text.c_str(), first.nmin);
+    for (const auto& target : {q_target, f_target, r_target}) {
+        if (target == r_target && !run_text) continue;
         std::error_code error;
         const auto status = std::filesystem::status(target, error);
         if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
@@ -222,8 +249,15 @@ void merge_record_files(const std::string& program, NameArguments given,
     f_out.write(f_summary);
     q_out.finish();
     f_out.finish();
+    std::optional<detail::TemporaryFile> r_out;
+    if (run_text) {
+        r_out.emplace(r_target);
+        r_out->write(*run_text);
+        r_out->finish();
+    }
     q_out.rename_over_target();
     f_out.rename_over_target();
+    if (r_out) r_out->rename_over_target();
 }
 
 }  // namespace morvane

@@ -1,4 +1,5 @@
-// A record file's name, maxdev<kind>_<p text>-<nmin>.txt, and the set it names
+// A record file's name, maxdev<kind>_<p text>-<nmin>.txt (kind Q or F) or
+// maxrunQ_<p text>-<nmin>.txt (kind R, the record runs), and the set it names
 // with what is given beside it: p as the program's first argument reads, and
 // morvane-x's power.
 #pragma once
@@ -20,7 +21,7 @@ inline constexpr const char record_name_fault[] =
 
 // The parts of a record file's name, read from the last component of a path.
 struct RecordName {
-    char kind;              // 'Q' or 'F'
+    char kind;              // 'Q', 'F' or 'R'
     std::string p_text;     // digits (maybe none) or "all", maybe "k" and a power
     std::string nmin_text;  // digits, as the program wrote them
 };
@@ -28,13 +29,14 @@ struct RecordName {
 inline std::optional<RecordName> read_record_name(std::string_view path) {
     const auto slash = path.rfind('/');
     std::string_view s = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    constexpr std::string_view head = "maxdev", tail = ".txt";
-    if (s.size() < head.size() + 4 + tail.size() || s.substr(0, head.size()) != head ||
-        s.substr(s.size() - tail.size()) != tail)
+    constexpr std::string_view head = "maxdev", runs = "maxrun", tail = ".txt";
+    if (s.size() < head.size() + 4 + tail.size() || s.substr(s.size() - tail.size()) != tail)
         return std::nullopt;
+    const bool run_file = s.substr(0, runs.size()) == runs;
+    if (!run_file && s.substr(0, head.size()) != head) return std::nullopt;
     s = s.substr(head.size(), s.size() - head.size() - tail.size());
-    if ((s[0] != 'Q' && s[0] != 'F') || s[1] != '_') return std::nullopt;
-    RecordName name{s[0], {}, {}};
+    if ((s[0] != 'Q' && (run_file || s[0] != 'F')) || s[1] != '_') return std::nullopt;
+    RecordName name{run_file ? 'R' : s[0], {}, {}};
     s.remove_prefix(2);
     // The p text: digits (maybe none) or "all", then "k" and the power's
     // digits when the power is not 2. Which of those a program writes,

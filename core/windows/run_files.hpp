@@ -1,5 +1,6 @@
-// The two record files of a run held in memory (RunRecords): made byte for
-// byte by the program's own RecordFiles, written whole into a folder, and read
+// The record files of a run held in memory (RunRecords): made byte for byte by
+// the program's own RecordFiles (and the record runs' file as morvane-x -r
+// writes it, where the run has them), written whole into a folder, and read
 // back with every line checked as morvane-merge checks its inputs. For the
 // Python module and the library's public API, which hold runs as values.
 #pragma once
@@ -19,6 +20,8 @@
 #include "windows/record.hpp"
 #include "windows/record_name.hpp"
 #include "windows/replacing_file.hpp"
+#include "windows/run_file_reader.hpp"
+#include "windows/run_join.hpp"
 #include "windows/window_file.hpp"
 #include "windows/window_scan.hpp"
 
@@ -63,7 +66,8 @@ std::pair<std::string, std::string> run_file_bytes(const RunFiles<Profile>& run)
 
 // Writes both files into folder, named with p_text, each through a temporary
 // file renamed over its name when complete, so that a failure leaves any
-// earlier files whole. Returns the two paths; throws MergeRefusal.
+// earlier files whole; and the record runs' file beside them where the run has
+// them. Returns the Q and F paths; throws MergeRefusal.
 template <class Profile>
 std::pair<std::string, std::string> write_run_files(const RunFiles<Profile>& run,
                                                     const std::string& folder,
@@ -72,8 +76,11 @@ std::pair<std::string, std::string> write_run_files(const RunFiles<Profile>& run
     const std::filesystem::path dir(folder);
     const auto q_target = dir / record_file_name('Q', p_text.c_str(), Count(run.nmin));
     const auto f_target = dir / record_file_name('F', p_text.c_str(), Count(run.nmin));
+    const auto r_target = dir / record_file_name('R', p_text.c_str(), Count(run.nmin));
     const auto [q_bytes, f_bytes] = run_file_bytes(run);
-    for (const auto& target : {q_target, f_target}) {
+    const auto& runs = run.records.runs;
+    for (const auto& target : {q_target, f_target, r_target}) {
+        if (target == r_target && !runs) continue;
         std::error_code error;
         const auto status = std::filesystem::status(target, error);
         if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
@@ -84,18 +91,27 @@ std::pair<std::string, std::string> write_run_files(const RunFiles<Profile>& run
     f_out.write(f_bytes);
     q_out.finish();
     f_out.finish();
+    std::optional<detail::TemporaryFile> r_out;
+    if (runs) {
+        r_out.emplace(r_target);
+        r_out->write(run_file_text(*runs, run.N));
+        r_out->finish();
+    }
     q_out.rename_over_target();
     f_out.rename_over_target();
+    if (r_out) r_out->rename_over_target();
     return {q_target.string(), f_target.string()};
 }
 
 // The pair of record files of one run of `program`, every line checked as
-// morvane-merge checks its inputs. The set comes from the names' p text,
-// checked against what is given beside them (as the merge takes them). Throws
-// MergeRefusal naming the file and the line of the first fault.
+// morvane-merge checks its inputs, and the record runs' file where r_path is
+// given. The set comes from the names' p text, checked against what is given
+// beside them (as the merge takes them). Throws MergeRefusal naming the file
+// and the line of the first fault.
 template <class Profile>
 RunFiles<Profile> read_run_files(const std::string& program, const std::string& q_path,
-                                 const std::string& f_path, const NameArguments& given) {
+                                 const std::string& f_path, const NameArguments& given,
+                                 const std::string& r_path = {}) {
     using Count = typename Profile::Count;
     const auto q_name = read_record_name(q_path);
     if (!q_name || q_name->kind != 'Q')
@@ -125,6 +141,21 @@ RunFiles<Profile> read_run_files(const std::string& program, const std::string& 
     if (q.N != f.N || f.count != q.N - q.count)
         throw MergeRefusal(f_path,
                            "its summary line does not match that of its Q partner " + q_path);
+    if (!r_path.empty()) {
+        const auto r_name = read_record_name(r_path);
+        if (!r_name || r_name->kind != 'R')
+            throw MergeRefusal(r_path,
+                               "not named like a file of record runs (maxrunQ_<p text>-<nmin>.txt)");
+        if (r_name->p_text != q_name->p_text || r_name->nmin_text != q_name->nmin_text)
+            throw MergeRefusal(r_path, "not the partner of " + q_path +
+                                           ": another p text or nmin in the name");
+        if constexpr (!Profile::any_set)
+            throw MergeRefusal(r_path, "a file of record runs, which only morvane-x -r writes");
+        const RunFileContent content = read_run_file(r_path, *nmin);
+        if (content.N != q.N)
+            throw MergeRefusal(r_path, "its summary line's N is not that of its Q partner " + q_path);
+        run.records.runs = content.records;
+    }
     run.set = set;
     run.N = q.N;
     run.nmin = *nmin;

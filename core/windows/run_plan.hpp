@@ -32,6 +32,7 @@ struct RunPlan {
     std::string p_text;             // names the files; may be empty
     std::string N_text, nmin_text;  // as arguments that the program reads back as N and nmin
     WindowPlan windows;
+    bool runs = false;  // the record runs too (morvane-x -r): a third file
 };
 
 // A count as an argument text that the programs read back as that count: the
@@ -56,14 +57,14 @@ inline std::string plan_text(const RunPlan& plan) {
            std::to_string(w.nmin) + " " + argument_text(w.nmin) + "\nlast " +
            std::to_string(w.last) + "\nwindows " + std::to_string(w.windows) + "\ntasks " +
            std::to_string(w.tasks) + "\nhead " + std::to_string(w.head) + "\n" +
-           (w.shifted ? "shifted 1\n" : "");
+           (w.shifted ? "shifted 1\n" : "") + (plan.runs ? "runs 1\n" : "");
 }
 
 // One field of the plan by its name, as morvane-merge --plan-field prints it
 // for morvane-par: the value of its line in plan_text, with N and nmin apart
 // from their argument texts (the fields N-argument and nmin-argument), k even
-// when it is 2 and shifted even when it is 0. Nothing for a name that is no
-// field.
+// when it is 2, shifted and runs even when they are 0. Nothing for a name that
+// is no field.
 inline std::optional<std::string> plan_field(const RunPlan& plan, std::string_view name) {
     const WindowPlan& w = plan.windows;
     const std::pair<std::string_view, std::string> fields[] = {
@@ -80,6 +81,7 @@ inline std::optional<std::string> plan_field(const RunPlan& plan, std::string_vi
         {"tasks", std::to_string(w.tasks)},
         {"head", std::to_string(w.head)},
         {"shifted", w.shifted ? "1" : "0"},
+        {"runs", plan.runs ? "1" : "0"},
     };
     for (const auto& [key, value] : fields)
         if (key == name) return value;
@@ -130,6 +132,11 @@ inline RunPlan read_run_plan(const std::string& path) {
     if (values.count("shifted")) {
         if (text("shifted") != "1") throw MergeRefusal(path, "the 'shifted' line is not 1");
         w.shifted = true;
+    }
+    // A run with its record runs; a plan without them has no such line.
+    if (values.count("runs")) {
+        if (text("runs") != "1") throw MergeRefusal(path, "the 'runs' line is not 1");
+        plan.runs = true;
     }
     plan.N_text = argument_text(w.N);
     plan.nmin_text = argument_text(w.nmin);

@@ -8,13 +8,17 @@
 #include "arith/prime_set.hpp"
 #include "engine/fast_scan.hpp"
 #include "engine/scan_state.hpp"
+#include "run/run_file.hpp"
 #include "windows/record.hpp"
+#include "windows/run_join.hpp"
 #include "windows/window_scan.hpp"
 
 namespace morvane {
 
 // The records in the window [a, N] of a run whose running extremes at a were
-// maxQ and minE, and C(N); the sink of the fast scan.
+// maxQ and minE, and C(N); the sink of the fast scan. With the runs, also the
+// record runs of the window's own run (cut to [a, N], as its file shows them)
+// and the Q-numbers at its end, for the join (run_join.hpp).
 template <class Profile>
 struct WindowRecords {
     using Count = typename Profile::Count;
@@ -22,6 +26,8 @@ struct WindowRecords {
     Count a = 0, N = 0, count = 0;
     Real maxQ = Profile::Density::q_start(), minE = Real(0);
     std::vector<Record<Profile>> q, f;
+    std::vector<RunRecord> runs;
+    std::uint64_t tail = 0;
 
     bool q_record(Count n, Count c, const Real& e) {
         q.push_back({n, c, e});
@@ -33,19 +39,20 @@ struct WindowRecords {
     }
 };
 
+
 // The window [a, b] scanned as the run that has reached maxQ and minE before a
 // scans it: from the thresholds, as `PROGRAM p b a`, for the first window of a
 // task; from the task's records so far for the others, so that only the
 // records of the task's own run are found (and checked).
 // With `stop`, the window is scanned in chunks (window_scan.hpp) and the scan
 // ends early once stop is set: the records are then not the window's, and
-// *stopped says so.
+// *stopped says so. With `runs`, the record runs too.
 template <class Profile>
 WindowRecords<Profile> scan_window(const PrimeSet& set, typename Profile::Count a,
                                    typename Profile::Count b, const typename Profile::Real& maxQ,
                                    const typename Profile::Real& minE,
                                    const std::atomic<bool>* stop = nullptr,
-                                   bool* stopped = nullptr) {
+                                   bool* stopped = nullptr, bool runs = false) {
     WindowRecords<Profile> w;
     w.a = a;
     w.N = b;
@@ -54,7 +61,19 @@ WindowRecords<Profile> scan_window(const PrimeSet& set, typename Profile::Count 
     ScanState<Profile> state;
     state.maxQ = maxQ;
     state.minE = minE;
-    if (stop) {
+    if (runs) {
+        // The chunked scan leaves the run open at b open: its length is the
+        // tail, then it is closed at b as the window's own run closes it.
+        const std::atomic<bool> never = false;
+        RunList list{w.runs};
+        WithRuns<WindowRecords<Profile>, RunList> sink{w, list};
+        const bool whole = (!stop || !*stop) &&
+                           scan_window(set, a > 1 ? a : 1, b, scan_chunk, state, sink,
+                                       stop ? *stop : never);
+        if (stopped) *stopped = !whole;
+        w.tail = state.runs.open;
+        finish_runs(state.runs, b, list);
+    } else if (stop) {
         // A window lies within one period of the excess: nothing is cut. The
         // chunked scan looks at the flag between chunks only.
         const bool whole =

@@ -4,7 +4,8 @@
 // Window [a, b] is the fast scan of its own run "p b a"; every record of the
 // whole run is a record of its window's run, so the run's records are the
 // window records, in window order, that beat the records kept before them
-// (RecordMerge). Windows of a bounded length also bound how long the
+// (RecordMerge); the record runs, where asked for, are joined in window order
+// (RunJoin). Windows of a bounded length also bound how long the
 // scan goes without looking at its stop flag: the flag is looked at at every
 // record and between chunks of a window, and a window far out costs only its
 // own length and one count by inclusion and exclusion.
@@ -25,16 +26,20 @@
 
 #include "engine/fast_scan.hpp"
 #include "engine/q_count.hpp"
+#include "run/run_file.hpp"
 #include "windows/record.hpp"
 #include "windows/record_merge.hpp"
+#include "windows/run_join.hpp"
 
 namespace morvane {
 
-// What the two record files of a run hold.
+// What the record files of a run hold: the Q and F records, and the record
+// runs where they were asked for (morvane-x -r).
 template <class Profile>
 struct RunRecords {
     std::vector<Record<Profile>> q, f;
     std::uint64_t q_total = 0;  // C(N)
+    std::optional<std::vector<RunRecord>> runs;
 };
 
 // A fast-scan sink that keeps every record and stops the scan once `stop` is set.
@@ -103,13 +108,14 @@ template <class Profile>
 class WindowRun {
 public:
     WindowRun(const PrimeSet& set, std::uint64_t first, std::uint64_t last, std::uint64_t length,
-              std::uint64_t chunk)
+              std::uint64_t chunk, bool runs)
         : set_(set),
           first_(first),
           last_(last),
           length_(length),
           chunk_(chunk),
-          windows_((last - first) / length + 1) {}
+          windows_((last - first) / length + 1),
+          runs_(runs) {}
 
     // Scans windows until none is left or the run is stopped.
     void work() {
@@ -121,8 +127,20 @@ public:
                 const std::uint64_t b = last_ - a < length_ ? last_ : a + length_ - 1;
                 RecordCollector<Profile> sink(stop_);
                 ScanState<Profile> state = start_state();
-                if (!scan_window<Profile>(set_, a, b, chunk_, state, sink, stop_)) return;
-                merge(k, std::move(sink), state.count);
+                Window window{{}, {}, 0, {}, 0};
+                RunList list{window.runs};
+                WithRuns<RecordCollector<Profile>, RunList> with_runs{sink, list};
+                if (!(runs_ ? scan_window<Profile>(set_, a, b, chunk_, state, with_runs, stop_)
+                            : scan_window<Profile>(set_, a, b, chunk_, state, sink, stop_)))
+                    return;
+                // The run open at b is the window's tail, closed there as the
+                // window's own run closes it (run_join.hpp).
+                window.tail = state.runs.open;
+                finish_runs(state.runs, b, list);
+                window.q = std::move(sink.q);
+                window.f = std::move(sink.f);
+                window.count = state.count;
+                merge(k, std::move(window));
             }
         } catch (...) {
             const std::lock_guard lock(mutex_);
@@ -152,6 +170,7 @@ public:
     void stop() { stop_ = true; }
     std::exception_ptr error() const { return error_; }
     RunRecords<Profile>& records() { return records_; }
+    RunJoin& runs() { return runs_join_; }
 
 private:
     // A window's scan may start from the extremes of the records merged so far,
@@ -165,9 +184,16 @@ private:
         return merge_.kept();
     }
 
-    void merge(std::uint64_t k, RecordCollector<Profile>&& sink, std::uint64_t count) {
+    struct Window {
+        std::vector<Record<Profile>> q, f;
+        std::uint64_t count;  // C(b)
+        std::vector<RunRecord> runs;
+        std::uint64_t tail;  // the Q-numbers at its end
+    };
+
+    void merge(std::uint64_t k, Window&& window) {
         const std::lock_guard lock(mutex_);
-        pending_.emplace(k, Window{std::move(sink.q), std::move(sink.f), count});
+        pending_.emplace(k, std::move(window));
         for (auto at = pending_.begin(); at != pending_.end() && at->first == merged_;
              at = pending_.erase(at)) {
             for (auto& r : at->second.q)
@@ -175,18 +201,17 @@ private:
             for (auto& r : at->second.f)
                 if (merge_.keeps_f(r.e)) records_.f.push_back(std::move(r));
             records_.q_total = at->second.count;
+            const std::uint64_t a = first_ + merged_ * length_;
+            const std::uint64_t b = last_ - a < length_ ? last_ : a + length_ - 1;
+            if (runs_) runs_join_.add(a, b, at->second.runs, at->second.tail);
             ++merged_;
         }
         if (merged_ == windows_) done_.notify_all();
     }
 
-    struct Window {
-        std::vector<Record<Profile>> q, f;
-        std::uint64_t count;  // C(b)
-    };
-
     const PrimeSet set_;
     const std::uint64_t first_, last_, length_, chunk_, windows_;
+    const bool runs_;
     std::atomic<std::uint64_t> next_{0};
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
@@ -195,6 +220,7 @@ private:
     std::uint64_t merged_ = 0;
     RecordMerge<Profile> merge_;
     RunRecords<Profile> records_;
+    RunJoin runs_join_;
     std::exception_ptr error_;
 };
 
@@ -202,7 +228,8 @@ private:
 
 // The records of the run of `set` to N from nmin (checked arguments), scanned as windows of
 // `length` n (0: scan_window_length) on `jobs` threads, each in chunks of
-// `chunk` n (0: scan_chunk), the same records as the run writes. The calling thread only waits, and
+// `chunk` n (0: scan_chunk), the same records as the run writes (with `runs`, the record runs
+// too, as morvane-x -r finds them). The calling thread only waits, and
 // calls keep_going() about every tenth of a second; once that returns false, the threads stop
 // within a window and nothing is returned. An exception from a thread or from keep_going() comes
 // out here after every thread has ended.
@@ -210,13 +237,14 @@ template <class Profile>
 std::optional<RunRecords<Profile>> scan_windows(const PrimeSet& set, typename Profile::Count N,
                                                 typename Profile::Count nmin, unsigned jobs,
                                                 std::uint64_t length, std::uint64_t chunk,
-                                                const std::function<bool()>& keep_going) {
+                                                const std::function<bool()>& keep_going,
+                                                bool runs = false) {
     const std::uint64_t first = nmin > 1 ? nmin : 1;
-    const std::uint64_t last = last_record_n<Profile>(set, first, N);
+    const std::uint64_t last = last_record_n<Profile>(set, first, N, runs);
     if (jobs < 1) jobs = 1;
     if (length == 0) length = scan_window_length(last - first + 1, jobs);
     if (chunk == 0) chunk = scan_chunk;
-    detail::WindowRun<Profile> run(set, first, last, length, chunk);
+    detail::WindowRun<Profile> run(set, first, last, length, chunk, runs);
 
     std::vector<std::thread> threads;
     struct Joiner {  // every thread ends before the run goes, whatever happens
@@ -236,6 +264,12 @@ std::optional<RunRecords<Profile>> scan_windows(const PrimeSet& set, typename Pr
     if (!complete) return std::nullopt;
     RunRecords<Profile> records = std::move(run.records());
     if (last != N) records.q_total = count_q_numbers(N, set);
+    if (runs) {
+        // Cut at a period, the run open there is no record (fast_scan.hpp).
+        if (last != N) run.runs().drop_open();
+        run.runs().finish(last);
+        records.runs = run.runs().records();
+    }
     return records;
 }
 

@@ -24,6 +24,7 @@
 #include "engine/engine_copy.hpp"
 #include "windows/checkpoint_pace.hpp"
 #include "windows/program_lines.hpp"
+#include "windows/run_check.hpp"
 #include "windows/run_plan.hpp"
 #include "windows/task_checkpoint.hpp"
 #include "windows/task_log.hpp"
@@ -76,10 +77,12 @@ std::optional<WindowRecords<Profile>> checked_window(TaskScan<Profile>& task, st
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         WindowRecords<Profile> w = scan_window<Profile>(
             task.plan.set, Count(a), Count(b), task.checkpoint.maxQ(), task.checkpoint.minE(),
-            task.watched ? &task.stop : nullptr, &stopped);
+            task.watched ? &task.stop : nullptr, &stopped, task.plan.runs);
         if (stopped) return std::nullopt;
         if (inspect) inspect(k, attempt, w);
-        const std::string fault = window_fault<Profile>(task.density, task.plan.set, w);
+        std::string fault = window_fault<Profile>(task.density, task.plan.set, w);
+        if (fault.empty() && task.plan.runs)
+            fault = run_window_fault(*task.checkpoint.divisor(), a, b, w.runs, w.tail);
         if (fault.empty()) return w;
         task.say("window " + std::to_string(k) + " [" + std::to_string(a) + ", " +
                  std::to_string(b) + "] fails the check (" + fault + ")" +
@@ -124,7 +127,12 @@ int scan_task_windows(TaskScan<Profile>& task, std::uint64_t end, std::FILE* log
         }
         if (!good) return 1;
         const auto now = CheckpointPace::Clock::now();
-        task.checkpoint.add(k, *good, task.lines);
+        try {
+            task.checkpoint.add(k, *good, task.lines);
+        } catch (const MergeRefusal& refusal) {
+            task.say(refusal.what());
+            return 1;
+        }
         const bool last = k + 1 == end;
         if (pace.due(now, last)) {
             const bool sync = pace.sync(now, last);

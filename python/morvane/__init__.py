@@ -8,7 +8,8 @@ over the set is their density: 1 - 1/zeta(k) for every prime, whose F-numbers
 are the k-free numbers. The Q-excess at n is C(n) - delta*n, the F-excess its
 negation. A run up to N records, from nmin on, every new maximum of the
 Q-excess at a Q-number and of the F-excess at an F-number: the lines of the
-programs' Q and F files.
+programs' Q and F files. morvane-x -r also records every run of consecutive
+Q-numbers longer than all before it: the lines of its third file.
 
     >>> import morvane
     >>> run = morvane.scan(97, 10**6)          # morvane-x, the exact excess
@@ -109,6 +110,19 @@ def _exact_size(p, k):
                          f"up to p, has about 1.44 * p * k bits), not p = {p}, k = {k}")
 
 
+def _flag(value, name):
+    """value as a bool, or TypeError: True or False only."""
+    if not isinstance(value, bool):
+        raise TypeError(f"{name} must be True or False, not {type(value).__name__} ({value!r})")
+    return value
+
+
+def _runs_program(program, name):
+    """ValueError where program finds no record runs (all but morvane-x)."""
+    if not _LIMITS[program]["record_runs"]:
+        raise ValueError(f"{name} is morvane-x's alone (its -r): {program} finds no record runs")
+
+
 def _program(program):
     if not isinstance(program, str):
         raise TypeError(f"program must be a str, one of {', '.join(map(repr, PROGRAMS))}, "
@@ -147,20 +161,23 @@ class Run:
         F-excess in f). For morvane and morvane-l the excess is the binary64
         value the program prints; for morvane-x the exact excess rounded to
         the nearest binary64 value. Read-only.
+    runs
+        the record runs as morvane-x -r finds them, or None (see its help).
     p, k, N, nmin, program, p_text, q_total, f_total
         the run (see their own help).
 
     q_exact() and f_exact() give the excesses exactly (fractions; for every
-    prime, 50 significant digits), write() the program's two files byte for
+    prime, 50 significant digits), write() the program's files byte for
     byte, plot() a picture of both series.
     """
 
-    __slots__ = ("_data", "_q", "_f")
+    __slots__ = ("_data", "_q", "_f", "_runs")
 
     def __init__(self, data):
         self._data = data
         self._q = None
         self._f = None
+        self._runs = None
 
     @property
     def q(self):
@@ -177,6 +194,17 @@ class Run:
         if self._f is None:
             self._f = self._data.rows("F")
         return self._f
+
+    @property
+    def runs(self):
+        """The record runs of consecutive Q-numbers, as morvane-x -r writes
+        them: a numpy uint64 array of shape (m, 2), one row (n, L) per run of
+        L Q-numbers from n longer than every run before it, runs cut to
+        [nmin, N]. None for a run of scan() without runs=True or of read()
+        without runs_file. Read-only."""
+        if self._runs is None:
+            self._runs = self._data.runs
+        return self._runs
 
     @property
     def p(self):
@@ -249,10 +277,12 @@ class Run:
             _exact_size(self.p, self.k)
 
     def write(self, folder=".", p_text=None):
-        """Writes the two files the program writes for this run, byte for byte,
-        into folder, and returns their paths (Q file, F file).
+        """Writes the files the program writes for this run, byte for byte,
+        into folder, and returns their paths (Q file, F file), then the record
+        runs' file where the run has runs.
 
-        The files are maxdevQ_<p text>-<nmin>.txt and maxdevF_<p text>-<nmin>.txt.
+        The files are maxdevQ_<p text>-<nmin>.txt and maxdevF_<p text>-<nmin>.txt,
+        and maxrunQ_<p text>-<nmin>.txt as morvane-x -r writes it.
         For morvane and morvane-l, p_text is the text of the program's first
         argument up to its first non-digit: digits only, possibly none (the
         programs' "+7" or " 7" leave none), and read back as p. For morvane-x
@@ -319,11 +349,12 @@ class Run:
 
     def __repr__(self):
         power = f" k={self.k}" if self.k != 2 else ""
+        runs = "" if self.runs is None else f", {len(self.runs)} record runs"
         return (f"<morvane.Run {self.program} p={self.p}{power} N={self.N} nmin={self.nmin}: "
-                f"{len(self.q)} Q records, {len(self.f)} F records>")
+                f"{len(self.q)} Q records, {len(self.f)} F records{runs}>")
 
 
-def scan(p, N=900, nmin=1, program="morvane-x", jobs=1, k=2):
+def scan(p, N=900, nmin=1, program="morvane-x", jobs=1, k=2, runs=False):
     """Runs the experiment "program -k k p N nmin" in this process and returns
     its records as a Run: the records of exactly the files the program writes.
 
@@ -337,12 +368,14 @@ def scan(p, N=900, nmin=1, program="morvane-x", jobs=1, k=2):
              threads and merged exactly, as morvane-merge merges window runs
     k        the power, 2 to 63 for morvane-x, 2 (the squares) for the others:
              n is a Q-number when q**k divides it for a prime q of the set
+    runs     True: also the record runs of consecutive Q-numbers, as
+             morvane-x -r finds them (run.runs; morvane-x only)
 
     Arguments are Python integers (or integer types such as numpy's), p also
-    the str "all"; anything else raises TypeError, and a value out of range
-    ValueError, naming the argument. The scan runs the programs' fast engine
-    without holding the GIL; Ctrl-C stops it within about a second with
-    KeyboardInterrupt.
+    the str "all", runs True or False; anything else raises TypeError, and a
+    value out of range ValueError, naming the argument. The scan runs the
+    programs' fast engine without holding the GIL; Ctrl-C stops it within
+    about a second with KeyboardInterrupt.
 
         >>> run = morvane.scan(97, 10**6, program="morvane")
         >>> len(run.q), len(run.f)
@@ -356,6 +389,8 @@ def scan(p, N=900, nmin=1, program="morvane-x", jobs=1, k=2):
     nmin = _integer(nmin, "nmin")
     jobs = _integer(jobs, "jobs")
     k = _k(k, program)
+    if _flag(runs, "runs"):
+        _runs_program(program, "runs=True")
     largest = _LIMITS[program]["largest_N"]
     if N < 2:
         raise ValueError(f"N must be at least 2, not {N}")
@@ -366,18 +401,24 @@ def scan(p, N=900, nmin=1, program="morvane-x", jobs=1, k=2):
                          f"(at most {largest}){other}")
     _in_range(nmin, "nmin", 0, N, " (N)")
     _in_range(jobs, "jobs", 1, _MOST_JOBS)
-    return Run(_core.scan(program, _bound(p), N, nmin, jobs, k=k))
+    return Run(_core.scan(program, _bound(p), N, nmin, jobs, k=k, runs=runs))
 
 
-def read(q_file, f_file, program="morvane-x", p=None, k=None):
-    """Reads the Q and F record files of one run of program into a Run.
+def read(q_file, f_file, program="morvane-x", p=None, k=None, runs_file=None):
+    """Reads the Q and F record files of one run of program into a Run, and
+    where runs_file is given the record runs' file of morvane-x -r into
+    run.runs.
 
     Every line is checked as morvane-merge checks its inputs: the names
     (maxdevQ_<p text>-<nmin>.txt and maxdevF_ with the same p text and nmin),
     the lines as the program prints them, every excess recomputed from its n
     and count in the program's arithmetic and beating the one before, and both
-    files complete, ending with summary lines that agree. A fault raises
-    ValueError naming the file and the line.
+    files complete, ending with summary lines that agree; and runs_file
+    (maxrunQ_ with the same p text and nmin) as morvane-check checks it: each
+    run inside [nmin, N] and longer than the one before, its numbers proved
+    Q-numbers and its neighbours F-numbers, and its summary line the last
+    run's length with the Q file's N. A fault raises ValueError naming the
+    file and the line.
 
     The set comes from the p text of the names: digits, or for morvane-x also
     "all", followed by "k" and the power when it is not 2 ("97", "allk3").
@@ -391,7 +432,12 @@ def read(q_file, f_file, program="morvane-x", p=None, k=None):
     if p is not None:
         p = str(_p(p, program))
     k = 0 if k is None else _k(k, program)
-    return Run(_core.read(program, q_file, f_file, p, k))
+    if runs_file is not None:
+        runs_file = _path(runs_file, "runs_file")
+        _runs_program(program, "runs_file")
+        if not runs_file:
+            raise ValueError("runs_file must name a file, not ''")
+    return Run(_core.read(program, q_file, f_file, p, k, runs_file or ""))
 
 
 def q_count(x, p, k=2):

@@ -20,7 +20,7 @@ def test_everything_has_a_docstring():
             assert len(inspect.getdoc(member) or "") > 15, name
     text = subprocess.run([sys.executable, "-c", "import morvane; help(morvane.scan)"],
                           capture_output=True, text=True, check=True).stdout
-    assert "scan(p, N=900, nmin=1, program='morvane-x', jobs=1, k=2)" in text
+    assert "scan(p, N=900, nmin=1, program='morvane-x', jobs=1, k=2, runs=False)" in text
     assert "KeyboardInterrupt" in text
 
 

@@ -77,6 +77,14 @@ if [ -x "$build/morvane-x" ]; then
     # p = 23: a period of about 5e16; windows across n = P itself.
     check "morvane-x 23 across n = 223092870^2 in 9 windows" \
         same_as_one_run morvane-x 23 49770428644836900 49770428644736900 -- -w 9 -t 3
+    # With the record runs: window edges inside the first run of 8 (windows of
+    # one or two n), cubes in many windows, and a period stop with runs.
+    check "morvane-x -r all: edges inside the run of 8 at 1092747, 20 windows in 4 tasks" \
+        same_as_one_run morvane-x -r all 1092770 1092740 -- -w 20 -t 4
+    check "morvane-x -r -k 3 all 3000000 0 in 40 windows, 3 tasks" \
+        same_as_one_run morvane-x -r -k 3 all 3000000 0 -- -w 40 -t 3
+    check "morvane-x -k 3 -r 5 100000 7: the period with its runs in 9 windows" \
+        same_as_one_run morvane-x -k 3 -r 5 100000 7 -- -w 9 -t 2
 fi
 
 # Arguments as the program reads them; refusals with its message and status,

@@ -68,17 +68,18 @@ submitted() {
 }
 check "--slurm: returns at once, the merge job leaves one run's bytes" submitted
 
-# Every prime's cubes on the cluster, with the double check: one run's bytes.
+# Every prime's cubes on the cluster, with their record runs and the double
+# check: one run's bytes, its three files.
 cubes() {
     [ -x "$build/morvane-x" ] || return 0
     mkdir "$work/cubes" "$work/cubes-one"
-    (cd "$work/cubes-one" && "$build/morvane-x" -k 3 all 5000000 0) || return 1
+    (cd "$work/cubes-one" && "$build/morvane-x" -r -k 3 all 5000000 0) || return 1
     (cd "$work/cubes" && timeout 600 "$par" --double-check --slurm --wait -w 4 \
-        morvane-x -k 3 all 5000000 0) > "$work/out" 2>&1 || { cat "$work/out"; return 1; }
+        morvane-x -r -k 3 all 5000000 0) > "$work/out" 2>&1 || { cat "$work/out"; return 1; }
     is "$(ls -A "$work/cubes")" "$(ls -A "$work/cubes-one")" || return 1
     for f in "$work/cubes-one"/*; do cmp "$f" "$work/cubes/${f##*/}" || return 1; done
 }
-check "morvane-x -k 3 all on Slurm with --double-check: one run's bytes" cubes
+check "morvane-x -r -k 3 all on Slurm with --double-check: one run's three files" cubes
 
 # A task that fails (a folder stands where its checkpoint goes): the merge
 # job never runs, --wait says so, the work folder stays; the same command
