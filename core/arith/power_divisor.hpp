@@ -12,6 +12,7 @@
 // some 190,000 primes, tested by a multiplication each.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -27,7 +28,10 @@ public:
         const std::uint64_t B = integer_root(largest, set.k + 1);
         complete_ = !set.all() && set.bound <= B;
         const std::uint64_t top = complete_ ? set.bound : B;
-        if (top >= 2) SievedPrimes::each(2, top, [&](std::uint64_t q) { trials_.push_back(trial(q)); });
+        if (top < 2) return;
+        // pi(x) < 1.25506 x / ln x for x > 1 (Rosser and Schoenfeld): one allocation.
+        trials_.reserve(static_cast<std::size_t>(1.26 * double(top) / std::log(double(top))) + 2);
+        SievedPrimes::each(2, top, [&](std::uint64_t q) { trials_.push_back(trial(q)); });
     }
 
     // The least prime q of the set whose K-th power divides n (n >= 1, at most

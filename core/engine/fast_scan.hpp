@@ -103,13 +103,19 @@ private:
     // The block loop, once for each copy: baseline, x86-64-v3, x86-64-v4 (the
     // last two with the target attributes of their own functions, never of a
     // whole file, so that nothing they inline leaks into baseline callers).
-    template <EngineCopy Copy>
+    // Runs: with the search for record runs (q_runs.hpp), morvane-x's alone.
+    template <EngineCopy Copy, bool Runs>
     [[gnu::always_inline]] inline bool scan_body(std::uint64_t first, std::uint64_t last,
                                                  ScanState<Profile>& state, Sink& sink);
+    template <bool Runs>
+    bool scan_copy(EngineCopy copy, std::uint64_t first, std::uint64_t last,
+                   ScanState<Profile>& state, Sink& sink);
+    template <bool Runs>
     [[gnu::target("arch=x86-64-v3")]] bool scan_v3(std::uint64_t first, std::uint64_t last,
                                                    ScanState<Profile>& state, Sink& sink);
     // The v4 copy's plain loops (the sieve's) are vectorised at the full width of
     // AVX-512; clang (the fuzz targets) has no such option in the attribute.
+    template <bool Runs>
 #if defined(__clang__)
     [[gnu::target("arch=x86-64-v4,avx512vpopcntdq")]]
 #else
