@@ -97,7 +97,10 @@ Lines fast_runs(const PrimeSet& set, std::uint64_t first, std::uint64_t last,
 // Windows around the first long runs, from every longest run below theirs
 // (so that each test of the filter decides), with the run at the window's
 // start, inside a word, across a word's edge, across a block's edge (32768 n
-// from the window's start), and cut by the window's start.
+// from the window's start), and cut by the window's start; where the run is
+// one longer than the record, at every place in the first byte of the first
+// block and of the second. The windows go on for 700 n or more, so that the
+// vector loops of the filter (eight words at a time) see the run.
 TEST_F(RunsEngine, LongRunsFromEveryRecordAndAcrossEveryEdge) {
     struct LongRun {
         PrimeSet set;
@@ -121,10 +124,13 @@ TEST_F(RunsEngine, LongRunsFromEveryRecordAndAcrossEveryEdge) {
                 std::int64_t(32768) - std::int64_t(random() % (run.length + 1))};
             // Where the run is one longer than the record, at every place in a byte.
             if (longest + 1 == run.length)
-                for (std::int64_t at = 1; at < 8; ++at) starts.push_back(at);
+                for (std::int64_t at = 1; at < 8; ++at) {
+                    starts.push_back(at);
+                    starts.push_back(32768 + at);
+                }
             for (const std::int64_t before : starts) {
                 const std::uint64_t first = run.start - before,
-                                    last = run.start + run.length + random() % 300;
+                                    last = run.start + run.length + 700 + random() % 300;
                 SCOPED_TRACE(::testing::Message() << "k=" << run.set.k << " first=" << first
                                                   << " last=" << last << " longest=" << longest);
                 std::uint64_t plain_longest = 0, fast_longest = 0;

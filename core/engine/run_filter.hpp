@@ -139,15 +139,18 @@ template <bool Any>
 }
 
 // Whether any word passes, for the two byte steps of long records in a loop
-// of their own: a byte maximum of each word, and for step 4 of each word
-// shifted by 4, and of the words from 4 bytes on shifted by 4, which hold the
-// bytes that cross from one word into the next. 5 instructions for 8 words.
+// of their own: a byte maximum of each word, and for step 4 of the words from
+// 4 bytes on shifted by 4. Those hold the bytes at bits 36 to 92 of each word:
+// its upper half's at a multiple of 4 and the next word's lower half's, so
+// that with the first word's own shifted by 4 they are every byte at bit 4
+// modulo 8, those that cross from one word into the next among them.
 [[gnu::target("avx2")]] inline bool may_hold_run_avx2(const std::uint64_t* flags,
                                                       std::size_t words,
                                                       const RunFilter& filter) {
     if (filter.step != 8 && filter.step != 4) return run_groups_avx2<true>(flags, words, filter);
     const auto* bytes = reinterpret_cast<const char*>(flags);
     __m256i most = _mm256_setzero_si256();
+    if (filter.step == 4 && words >= 4) most = _mm256_set1_epi64x(std::int64_t(flags[0] >> 4));
     std::size_t w = 0;
     for (; w + 4 <= words; w += 4) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(flags + w));
@@ -157,8 +160,7 @@ template <bool Any>
         }
         const __m256i across = _mm256_srli_epi64(
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 8 * w + 4)), 4);
-        most = _mm256_max_epu8(most,
-                               _mm256_max_epu8(_mm256_max_epu8(v, _mm256_srli_epi64(v, 4)), across));
+        most = _mm256_max_epu8(most, _mm256_max_epu8(v, across));
     }
     if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(most, _mm256_set1_epi8(-1)))) return true;
     return run_groups<true>(flags + w, words - w, filter) != 0;
@@ -226,16 +228,14 @@ template <bool Any>
     if (filter.step == 8) {
         for (; w + 8 <= words; w += 8) most = _mm512_max_epu8(most, _mm512_loadu_si512(flags + w));
     } else if (words >= 8) {
-        // The words from 4 bytes on come from two aligned vectors (VALIGND),
-        // not from a load that splits a cache line; a tree of maxima keeps
-        // the loop's chain through `most` one maximum long.
+        // As in the AVX2 copy; the words from 4 bytes on come from two aligned
+        // vectors (VALIGND), not from a load that splits a cache line.
         __m512i v = _mm512_loadu_si512(flags);
         most = _mm512_max_epu8(v, _mm512_srli_epi64(v, 4));
         for (w = 8; w + 8 <= words; w += 8) {
             const __m512i next = _mm512_loadu_si512(flags + w);
             const __m512i across = _mm512_srli_epi64(_mm512_alignr_epi32(next, v, 1), 4);
-            most = _mm512_max_epu8(
-                most, _mm512_max_epu8(_mm512_max_epu8(next, _mm512_srli_epi64(next, 4)), across));
+            most = _mm512_max_epu8(most, _mm512_max_epu8(next, across));
             v = next;
         }
         // The last vector's, into the word after it.
