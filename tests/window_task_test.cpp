@@ -375,7 +375,7 @@ TEST(TasksAreOneRun, MorvaneXRecordRuns) {
     one_run(all2, "all", 1092760, 1092740, 20, 4);
     one_run(all2, "all", 1092760, 1092748, 9, 9);  // cut by nmin inside the run
     one_run(all2, "all", 221167440, 221167400, 30, 3);
-    one_run(all2, "all", 300000, 1, 31, 4);
+    one_run(all2, "all", 300000, 0, 31, 4);  // from nmin 0: the windows from 1
     one_run(all3, "allk3", 1'000'000'000'100'000, 1'000'000'000'000'000, 11, 3);
     one_run({5, 2}, "5", 100000, 3, 7, 3);  // the period 900: windows to 3 + 1798
     one_run({2, 3}, "2k3", 1000, 1, 5, 2);  // period 8: a run of 1 repeated

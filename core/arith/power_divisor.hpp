@@ -35,8 +35,9 @@ public:
     }
 
     // The least prime q of the set whose K-th power divides n (n >= 1, at most
-    // `largest`), or 0.
+    // `largest`), or 0; 0 for n = 0 too, no number of a run.
     std::uint64_t operator()(std::uint64_t n) const {
+        if (n == 0) return 0;
         std::uint64_t m = n;
         for (const Trial& t : trials_) {
             if (!t.divides(m)) continue;

@@ -113,4 +113,13 @@ inline std::uint64_t run_tail(const PowerDivisor& divisor, std::uint64_t a, std:
     return tail;
 }
 
+// The Q-numbers at the start of [a, b], counted on from a (from 1 for a
+// window of a run from nmin 0).
+inline std::uint64_t run_lead(const PowerDivisor& divisor, std::uint64_t a, std::uint64_t b) {
+    if (a == 0) a = 1;
+    std::uint64_t lead = 0;
+    while (a + lead <= b && divisor(a + lead) != 0) ++lead;
+    return lead;
+}
+
 }  // namespace morvane

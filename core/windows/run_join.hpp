@@ -34,18 +34,30 @@ class RunJoin {
 public:
     // The next window [a, b] (a just after the last window's end): its
     // records as its own run's file shows them (the last one maybe the run
-    // open at b, closed there), and the Q-numbers at its end. False when the records and the tail
-    // disagree: a record that ends at b is that run, as long as the tail.
+    // open at b, closed there), and the Q-numbers at its end. False when the
+    // records and the tail disagree: a record that ends at b is that run, as
+    // long as the tail.
     bool add(std::uint64_t a, std::uint64_t b, const std::vector<RunRecord>& window,
              std::uint64_t tail) {
-        std::size_t i;
+        if (a == 0) a = 1;
         const std::uint64_t lead = !window.empty() && window[0].n == a ? window[0].length : 0;
+        return add(a, b, lead, window, tail);
+    }
+
+    // The same for a window whose run began from a longest run of its own, so
+    // that it lists only the runs longer than that (a task's windows start
+    // from the longest run of those before them): the Q-numbers at its start,
+    // `lead`, come apart, and a record at a, where there is one, is that run.
+    bool add(std::uint64_t a, std::uint64_t b, std::uint64_t lead,
+             const std::vector<RunRecord>& window, std::uint64_t tail) {
+        if (a == 0) a = 1;  // a window of a run from nmin 0 starts at 1
+        std::size_t i = !window.empty() && window[0].n == a;
+        if (i && window[0].length != lead) return false;
         if (lead == b - a + 1) {  // all Q-numbers: the open run goes on
-            if (tail != lead || window.size() != 1) return false;
+            if (tail != lead || window.size() != i) return false;
             open_ += lead;
             return true;
         }
-        i = lead > 0;
         close(a + lead, open_ + lead);
         for (; i < window.size(); ++i) {
             const RunRecord& r = window[i];

@@ -117,6 +117,11 @@ public:
     const Real& minE() const { return kinds_[1].extreme; }
     // With the record runs: proves numbers Q- or F-numbers up to the task's end.
     const PowerDivisor* divisor() const { return divisor_ ? &*divisor_ : nullptr; }
+    // The longest run closed so far, which the next window's run search starts
+    // from (as its excess starts from maxQ and minE): the search then passes
+    // the cheap test for long runs at once, and the window's runs at its start
+    // come apart, counted by the divisor.
+    std::uint64_t longest_run() const { return runs_.join.longest(); }
 
     // Window k's records, checked, added to each file that does not hold it.
     // Each record beats the one before and the checkpoint's extreme: all are
@@ -135,7 +140,7 @@ public:
         }
         if (runs_.next > k) return;
         const auto [a, b] = plan_.windows.window(k);
-        if (!runs_.join.add(a, b, w.runs, w.tail))
+        if (!runs_.join.add(a, b, w.lead, w.runs, w.tail))
             throw MergeRefusal(task_file(work_, plan_, 'R', t_),
                                "window " + std::to_string(k) +
                                    ": its last record run and the Q-numbers at its end disagree");

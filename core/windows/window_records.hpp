@@ -17,8 +17,9 @@ namespace morvane {
 
 // The records in the window [a, N] of a run whose running extremes at a were
 // maxQ and minE, and C(N); the sink of the fast scan. With the runs, also the
-// record runs of the window's own run (cut to [a, N], as its file shows them)
-// and the Q-numbers at its end, for the join (run_join.hpp).
+// record runs of the window's own run (cut to [a, N]) from a longest run given
+// (0: as its file shows them), the Q-numbers at its end and, where the caller
+// counts them, at its start, for the join (run_join.hpp).
 template <class Profile>
 struct WindowRecords {
     using Count = typename Profile::Count;
@@ -27,7 +28,7 @@ struct WindowRecords {
     Real maxQ = Profile::Density::q_start(), minE = Real(0);
     std::vector<Record<Profile>> q, f;
     std::vector<RunRecord> runs;
-    std::uint64_t tail = 0;
+    std::uint64_t tail = 0, lead = 0;
 
     bool q_record(Count n, Count c, const Real& e) {
         q.push_back({n, c, e});
@@ -46,13 +47,15 @@ struct WindowRecords {
 // records of the task's own run are found (and checked).
 // With `stop`, the window is scanned in chunks (window_scan.hpp) and the scan
 // ends early once stop is set: the records are then not the window's, and
-// *stopped says so. With `runs`, the record runs too.
+// *stopped says so. With `runs`, the record runs too, those longer than
+// `longest_run`.
 template <class Profile>
 WindowRecords<Profile> scan_window(const PrimeSet& set, typename Profile::Count a,
                                    typename Profile::Count b, const typename Profile::Real& maxQ,
                                    const typename Profile::Real& minE,
                                    const std::atomic<bool>* stop = nullptr,
-                                   bool* stopped = nullptr, bool runs = false) {
+                                   bool* stopped = nullptr, bool runs = false,
+                                   std::uint64_t longest_run = 0) {
     WindowRecords<Profile> w;
     w.a = a;
     w.N = b;
@@ -61,6 +64,7 @@ WindowRecords<Profile> scan_window(const PrimeSet& set, typename Profile::Count 
     ScanState<Profile> state;
     state.maxQ = maxQ;
     state.minE = minE;
+    state.runs.longest = longest_run;
     if (runs) {
         // The chunked scan leaves the run open at b open: its length is the
         // tail, then it is closed at b as the window's own run closes it.

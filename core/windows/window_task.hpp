@@ -77,8 +77,10 @@ std::optional<WindowRecords<Profile>> checked_window(TaskScan<Profile>& task, st
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         WindowRecords<Profile> w = scan_window<Profile>(
             task.plan.set, Count(a), Count(b), task.checkpoint.maxQ(), task.checkpoint.minE(),
-            task.watched ? &task.stop : nullptr, &stopped, task.plan.runs);
+            task.watched ? &task.stop : nullptr, &stopped, task.plan.runs,
+            task.checkpoint.longest_run());
         if (stopped) return std::nullopt;
+        if (task.plan.runs) w.lead = run_lead(*task.checkpoint.divisor(), a, b);
         if (inspect) inspect(k, attempt, w);
         std::string fault = window_fault<Profile>(task.density, task.plan.set, w);
         if (fault.empty() && task.plan.runs)
