@@ -17,6 +17,11 @@ inline std::string run_file_name(const std::string& p_text, std::uint64_t nmin) 
     return record_file_name('R', p_text.c_str(), nmin);
 }
 
+// A line of the file: "n L", a record, or the summary with N and Lmax.
+inline std::string run_line(std::uint64_t n, std::uint64_t length) {
+    return std::to_string(n) + ' ' + std::to_string(length) + '\n';
+}
+
 // Writes the lines to an open stream, each write reporting whether the stream
 // still holds everything written to it.
 class RunFile {
@@ -27,8 +32,7 @@ public:
     ~RunFile() { abandon(); }
 
     bool run_record(std::uint64_t n, std::uint64_t length) {
-        const bool ok = std::fprintf(stream_, "%llu %llu\n", static_cast<unsigned long long>(n),
-                                     static_cast<unsigned long long>(length)) >= 0;
+        const bool ok = std::fputs(run_line(n, length).c_str(), stream_) >= 0;
         failed_ = failed_ || !ok;
         return ok;
     }

@@ -61,7 +61,7 @@ void check_record_file(const std::string& program, NameArguments given,
     const char kind = name->kind;
     if (kind == 'R') {
         if constexpr (!Profile::any_set)
-            throw MergeRefusal(path, "a file of record runs, which only morvane-x -r writes");
+            throw MergeRefusal(path, run_file_program_fault);
         return check_run_file(set, *nmin, path);
     }
     const typename Profile::Density density(set);

@@ -129,7 +129,7 @@ void merge_record_files(const std::string& program, NameArguments given,
     for (const auto& [nmin, window] : windows)
         if (!window.r_path.empty()) with_runs = &window;
     if (with_runs && !Profile::any_set)
-        throw MergeRefusal(with_runs->r_path, "a file of record runs, which only morvane-x -r writes");
+        throw MergeRefusal(with_runs->r_path, run_file_program_fault);
     for (const auto& [nmin, window] : windows) {
         const std::string& some = !window.q_path.empty() ? window.q_path
                                   : !window.f_path.empty() ? window.f_path

@@ -23,9 +23,13 @@
 namespace morvane {
 
 struct RunFileContent {
-    std::uint64_t nmin = 0, N = 0;
+    std::uint64_t N = 0;
     std::vector<RunRecord> records;
 };
+
+// Why a file of record runs is refused for morvane and morvane-l.
+inline constexpr const char run_file_program_fault[] =
+    "a file of record runs, which only morvane-x -r writes";
 
 namespace detail {
 
@@ -63,7 +67,7 @@ RunFileContent read_run_file(const std::string& path, std::uint64_t nmin, Visit&
     detail::LineReader reader(path);
     if (!reader.file)
         throw MergeRefusal(path, std::string("cannot be read: ") + std::strerror(errno));
-    RunFileContent content{nmin, 0, {}};
+    RunFileContent content;
     std::vector<RunRecord>& lines = content.records;  // the summary is the last
     std::uint64_t number = 0;
     const auto at_line = [&](std::uint64_t at, const std::string& fault) {

@@ -150,7 +150,7 @@ RunFiles<Profile> read_run_files(const std::string& program, const std::string& 
             throw MergeRefusal(r_path, "not the partner of " + q_path +
                                            ": another p text or nmin in the name");
         if constexpr (!Profile::any_set)
-            throw MergeRefusal(r_path, "a file of record runs, which only morvane-x -r writes");
+            throw MergeRefusal(r_path, run_file_program_fault);
         const RunFileContent content = read_run_file(r_path, *nmin);
         if (content.N != q.N)
             throw MergeRefusal(r_path, "its summary line's N is not that of its Q partner " + q_path);

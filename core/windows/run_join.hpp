@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "run/run_file.hpp"
+
 namespace morvane {
 
 // A record run: L Q-numbers from n.
@@ -113,10 +115,8 @@ struct RunList {
     }
 };
 
-// A run file's lines: "n L" for each record, then the summary "N Lmax".
-inline std::string run_line(std::uint64_t n, std::uint64_t length) {
-    return std::to_string(n) + ' ' + std::to_string(length) + '\n';
-}
+// A run file's lines: "n L" for each record (run_line), then the summary
+// "N Lmax".
 inline std::string run_file_text(const std::vector<RunRecord>& records, std::uint64_t N) {
     std::string text;
     for (const RunRecord& r : records) text += run_line(r.n, r.length);

@@ -127,7 +127,7 @@ public:
                 const std::uint64_t b = last_ - a < length_ ? last_ : a + length_ - 1;
                 RecordCollector<Profile> sink(stop_);
                 ScanState<Profile> state = start_state();
-                Window window{{}, {}, 0, {}, 0};
+                Window window{a, b, {}, {}, 0, {}, 0};
                 RunList list{window.runs};
                 WithRuns<RecordCollector<Profile>, RunList> with_runs{sink, list};
                 if (!(runs_ ? scan_window<Profile>(set_, a, b, chunk_, state, with_runs, stop_)
@@ -185,6 +185,7 @@ private:
     }
 
     struct Window {
+        std::uint64_t a, b;
         std::vector<Record<Profile>> q, f;
         std::uint64_t count;  // C(b)
         std::vector<RunRecord> runs;
@@ -201,9 +202,8 @@ private:
             for (auto& r : at->second.f)
                 if (merge_.keeps_f(r.e)) records_.f.push_back(std::move(r));
             records_.q_total = at->second.count;
-            const std::uint64_t a = first_ + merged_ * length_;
-            const std::uint64_t b = last_ - a < length_ ? last_ : a + length_ - 1;
-            if (runs_) runs_join_.add(a, b, at->second.runs, at->second.tail);
+            const Window& w = at->second;
+            if (runs_) runs_join_.add(w.a, w.b, w.runs, w.tail);
             ++merged_;
         }
         if (merged_ == windows_) done_.notify_all();
