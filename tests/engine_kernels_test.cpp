@@ -3,7 +3,8 @@
 // blocks; the three bounds of a word nested as
 // their derivations say (every bit's own bound passing implies the quarter
 // bounds passing, which implies the gate); the sieve's stored patterns against
-// the detector from any start, across their wraps.
+// the detector from any start, across their wraps; the run search's byte test
+// fed by each vector gate against the plain test, word by word.
 #include <bit>
 #include <cstdint>
 #include <random>
@@ -14,6 +15,7 @@
 #include "engine/engine_copy.hpp"
 #include "engine/q_number_detector.hpp"
 #include "engine/q_sieve.hpp"
+#include "engine/run_filter.hpp"
 #include "engine/word_filter.hpp"
 #include "engine/word_gate.hpp"
 
@@ -112,7 +114,10 @@ void expect_same_gate(Kernel kernel) {
 TEST(GateKernels, Avx2GatesAsThePlainGate) {
 #if defined(__x86_64__) && !defined(MORVANE_PORTABLE)
     if (!engine_copy_runs(EngineCopy::v3)) GTEST_SKIP() << "x86-64-v3: this processor lacks AVX2";
-    expect_same_gate(gate_words_avx2);
+    expect_same_gate([](auto... arguments) {
+        NoProbe probe;
+        return gate_words_avx2(arguments..., probe);
+    });
 #else
     GTEST_SKIP() << "x86-64-v3: not in this build";
 #endif
@@ -122,7 +127,10 @@ TEST(GateKernels, Avx512GatesAsThePlainGate) {
 #if defined(__x86_64__) && !defined(MORVANE_PORTABLE)
     if (!engine_copy_runs(EngineCopy::v4))
         GTEST_SKIP() << "x86-64-v4: this processor lacks AVX-512 F, BW, DQ, VL or VPOPCNTDQ";
-    expect_same_gate(gate_words_avx512);
+    expect_same_gate([](auto... arguments) {
+        NoProbe probe;
+        return gate_words_avx512(arguments..., probe);
+    });
 #else
     GTEST_SKIP() << "x86-64-v4: not in this build";
 #endif
@@ -130,6 +138,77 @@ TEST(GateKernels, Avx512GatesAsThePlainGate) {
 
 // The quarter bounds four words at a time round delta outwards to 1/256 (see
 // word_filter.hpp): they mark every word the plain ones mark, perhaps more.
+// Blocks with no run longer than 7 but one planted run of exactly `length` at
+// each place of a few words at the start, at the vector edges and at the end.
+std::vector<std::vector<std::uint64_t>> run_blocks(std::mt19937_64& random, unsigned length) {
+    std::vector<std::uint64_t> base(block_words);
+    for (auto& word : base) word = (random() | random()) & 0x7f7f7f7f7f7f7f7full;
+    std::vector<std::vector<std::uint64_t>> blocks{base};
+    for (std::size_t word : {std::size_t{0}, std::size_t{3}, std::size_t{7}, std::size_t{8},
+                             std::size_t{15}, block_words - 2, block_words - 1})
+        for (unsigned bit = 0; bit < 64; ++bit) {
+            // Exactly `length` ones: the bits on either side cleared.
+            std::vector<std::uint64_t> block = base;
+            const std::size_t first = 64 * word + bit;
+            for (std::size_t i = first ? first - 1 : 0; i <= first + length; ++i) {
+                const std::uint64_t one = std::uint64_t{1} << (i % 64);
+                if (i >= 64 * block_words) break;
+                block[i / 64] = i >= first && i < first + length ? block[i / 64] | one
+                                                                 : block[i / 64] & ~one;
+            }
+            blocks.push_back(block);
+        }
+    return blocks;
+}
+
+// The probe fed by a gate answers as the plain test, for the two byte steps,
+// runs just long enough and one short, whole vectors and the words past them.
+template <class Probe, class Gate>
+void expect_probe_as_plain_test(Gate gate) {
+    std::mt19937_64 random(11);
+    const WordFilter filter{1684801024, 1684801025, unit_limit, -unit_limit};
+    for (unsigned length : {11u, 12u, 14u, 15u, 17u}) {
+        for (const auto& block : run_blocks(random, length)) {
+            for (std::size_t words : {std::size_t{5}, std::size_t{17}, std::size_t{510},
+                                      block_words}) {
+                for (std::size_t full : {words, words - 1}) {
+                    // The words of the block and a clear one after them.
+                    std::vector<std::uint64_t> flags(block.begin(), block.begin() + words);
+                    flags.push_back(0);
+                    std::vector<std::uint64_t> marks(block_words / 64), before(block_words);
+                    for (std::uint64_t least : {length - 1ull, length + 0ull, length + 1ull}) {
+                        const RunFilter test(least);
+                        if (test.step != 4 && test.step != 8) continue;
+                        Probe probe(test);
+                        const std::uint64_t* data = flags.data();
+                        std::uint64_t *mark = marks.data(), *count = before.data();
+                        gate(data, full, filter, mark, count, probe);
+                        ASSERT_EQ(probe.fed, full / (sizeof(probe.most) / 8) * (sizeof(probe.most) / 8));
+                        ASSERT_EQ(probe.passes(flags.data(), words, test),
+                                  run_groups<true>(flags.data(), words, test) != 0)
+                            << "run of " << length << ", test for " << least << ", " << words
+                            << " words, " << full << " gated";
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(GateKernels, RunProbesFedByTheGatesTestAsThePlainTest) {
+#if defined(__x86_64__) && !defined(MORVANE_PORTABLE)
+    if (!engine_copy_runs(EngineCopy::v3)) GTEST_SKIP() << "x86-64-v3: this processor lacks AVX2";
+    expect_probe_as_plain_test<RunProbeAvx2>(
+        [](auto&... arguments) { return gate_words_avx2(arguments...); });
+    if (!engine_copy_runs(EngineCopy::v4))
+        GTEST_SKIP() << "x86-64-v4: this processor lacks AVX-512 F, BW, DQ, VL or VPOPCNTDQ";
+    expect_probe_as_plain_test<RunProbeAvx512>(
+        [](auto&... arguments) { return gate_words_avx512(arguments...); });
+#else
+    GTEST_SKIP() << "x86-64-v3 and v4: not in this build";
+#endif
+}
+
 TEST(GateKernels, Avx2QuarterBoundsMarkAtLeastThePlainOnes) {
 #if defined(__x86_64__) && !defined(MORVANE_PORTABLE)
     if (!engine_copy_runs(EngineCopy::v3)) GTEST_SKIP() << "x86-64-v3: this processor lacks AVX2";

@@ -125,10 +125,18 @@ private:
 
     // The full words of a block for p >= 11: the first test, the quarter bounds
     // of the words the gate passes, the slow path.
-    template <EngineCopy Copy>
+    template <EngineCopy Copy, class Probe>
     [[gnu::always_inline]] inline bool gated_words(const Block& block, Cursor& cursor, ScanState<Profile>& state, Sink& sink,
                      const std::uint64_t* flags, std::uint64_t full_words, FirstTest& first_test,
-                     std::uint64_t& block_q);
+                     std::uint64_t& block_q, Probe& probe);
+
+    // The same for a scan with the run search, whose byte test takes the
+    // gate's vectors where the copy has them (hint); the words of the block
+    // from `words` on are clear.
+    template <EngineCopy Copy>
+    [[gnu::always_inline]] inline bool gated_probed_words(const Block& block, Cursor& cursor, ScanState<Profile>& state, Sink& sink,
+                     const std::uint64_t* flags, std::uint64_t full_words, std::uint64_t words,
+                     FirstTest& first_test, std::uint64_t& block_q, RunHint& hint);
 
     // The full words of a block for p < 11, whose bounds repeat with the period.
     template <EngineCopy Copy>

@@ -118,11 +118,12 @@ PeriodicWordBounds FastScan<Profile>::periodic_bounds(std::uint64_t first) const
 }
 
 template <class Profile>
-template <EngineCopy Copy>
+template <EngineCopy Copy, class Probe>
 inline bool FastScan<Profile>::gated_words(const Block& block, Cursor& cursor,
                                            ScanState<Profile>& state, Sink& sink,
                                            const std::uint64_t* flags, std::uint64_t full_words,
-                                           FirstTest& first_test, std::uint64_t& block_q) {
+                                           FirstTest& first_test, std::uint64_t& block_q,
+                                           Probe& probe) {
     const WordFilter filter{fixed_.delta_lo, fixed_.delta_hi, cursor.tq - block.a,
                             cursor.tf - block.a};
     std::array<std::uint64_t, block_bits / 64 / 64> marks{};
@@ -131,9 +132,11 @@ inline bool FastScan<Profile>::gated_words(const Block& block, Cursor& cursor,
     if (gate) {
 #if defined(__x86_64__)
         if constexpr (Copy == EngineCopy::v4)
-            block_q = gate_words_avx512(flags, full_words, filter, marks.data(), before.data());
+            block_q =
+                gate_words_avx512(flags, full_words, filter, marks.data(), before.data(), probe);
         else if constexpr (Copy == EngineCopy::v3)
-            block_q = gate_words_avx2(flags, full_words, filter, marks.data(), before.data());
+            block_q =
+                gate_words_avx2(flags, full_words, filter, marks.data(), before.data(), probe);
         else
 #endif
             block_q = gate_words(flags, full_words, filter, marks.data(), before.data());
@@ -168,6 +171,41 @@ inline bool FastScan<Profile>::gated_words(const Block& block, Cursor& cursor,
         }
     }
     return true;
+}
+
+template <class Profile>
+template <EngineCopy Copy>
+inline bool FastScan<Profile>::gated_probed_words(const Block& block, Cursor& cursor,
+                                                  ScanState<Profile>& state, Sink& sink,
+                                                  const std::uint64_t* flags,
+                                                  std::uint64_t full_words, std::uint64_t words,
+                                                  FirstTest& first_test, std::uint64_t& block_q,
+                                                  RunHint& hint) {
+#if defined(__x86_64__)
+    if constexpr (Copy != EngineCopy::baseline) {
+        // The test for runs that beat the record before the block: the record
+        // can only grow at its start, so a block without them has none that
+        // beats the record there either.
+        const RunFilter filter(state.runs.longest + 1);
+        if (filter.step == 4 || filter.step == 8) {
+            using Probe =
+                std::conditional_t<Copy == EngineCopy::v4, RunProbeAvx512, RunProbeAvx2>;
+            Probe probe(filter);
+            if (!gated_words<Copy>(block, cursor, state, sink, flags, full_words, first_test,
+                                   block_q, probe))
+                return false;
+            // Blocks of the quarter bounds feed it nothing.
+            constexpr std::uint64_t width = Copy == EngineCopy::v4 ? 8 : 4;
+            if (probe.fed == full_words / width * width)
+                hint = probe.passes(flags, words, filter) ? RunHint::some : RunHint::none;
+            return true;
+        }
+    }
+#endif
+    (void)words, (void)hint;
+    NoProbe probe;
+    return gated_words<Copy>(block, cursor, state, sink, flags, full_words, first_test, block_q,
+                             probe);
 }
 
 template <class Profile>
@@ -233,11 +271,10 @@ inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last
         const std::uint64_t remaining = last - block.n0 + 1;  // >= 1, and fits: n0 >= 1
         const std::uint64_t bits = std::min(block_bits, remaining);
         sieve.fill(flags.data(), bits);
+        const std::uint64_t words = (bits + 63) / 64;
         if constexpr (Runs) {
-            const std::uint64_t words = (bits + 63) / 64;
             if (bits % 64) flags[words - 1] &= (std::uint64_t{1} << bits % 64) - 1;
             flags[words] = 0;
-            if (!block_runs_of<Copy>(flags.data(), bits, block.n0, state.runs, sink)) return false;
         }
         const std::uint64_t full_words = bits / 64;
         const __int128 x_units = static_cast<__int128>(block.x_scaled) >> shift;
@@ -245,11 +282,19 @@ inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last
         block.a = block.every_bit ? 0 : static_cast<std::int64_t>(x_units);
 
         std::uint64_t block_q = 0;  // Q bits of the block's full words
-        const bool words_done = periodic.empty()
-                                    ? gated_words<Copy>(block, cursor, state, sink, flags.data(),
-                                                        full_words, first_test, block_q)
-                                    : periodic_words<Copy>(block, cursor, state, sink, flags.data(),
-                                                           full_words, periodic, position, block_q);
+        RunHint hint = RunHint::untested;
+        bool words_done = true;
+        if (!periodic.empty()) {
+            words_done = periodic_words<Copy>(block, cursor, state, sink, flags.data(), full_words,
+                                              periodic, position, block_q);
+        } else if constexpr (Runs) {
+            words_done = gated_probed_words<Copy>(block, cursor, state, sink, flags.data(),
+                                                  full_words, words, first_test, block_q, hint);
+        } else {
+            NoProbe probe;
+            words_done = gated_words<Copy>(block, cursor, state, sink, flags.data(), full_words,
+                                           first_test, block_q, probe);
+        }
         if (!words_done) return false;
         cursor.count = block.count + block_q;
         if (const unsigned width = bits % 64) {  // the scan's last, partial word
@@ -261,6 +306,9 @@ inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last
                 return false;
             cursor.count += std::popcount(q);
         }
+        if constexpr (Runs)
+            if (!block_runs_of<Copy>(flags.data(), bits, block.n0, state.runs, sink, hint))
+                return false;
         if (bits == remaining) break;
         block.x_scaled +=
             (u128(cursor.count - block.count) << scale) - u128(fixed_.significand) * bits;

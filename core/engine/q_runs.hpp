@@ -24,6 +24,11 @@ namespace morvane {
 template <class Sink>
 concept TakesRuns = requires(Sink& sink, std::uint64_t n) { sink.run_record(n, n); };
 
+// What the scan's word loop learnt of a block before its run search: nothing,
+// or the answer of the byte test for runs that beat the record before the
+// block (RunProbeAvx2, RunProbeAvx512).
+enum class RunHint { untested, none, some };
+
 struct QRuns {
     // Q-numbers at the end of what has been scanned: the run still open.
     std::uint64_t open = 0;
@@ -121,17 +126,20 @@ std::uint64_t runs_in_word(const RunBlock& block, std::uint64_t w, std::uint64_t
 // the given copy of the loops.
 template <EngineCopy Copy>
 [[gnu::always_inline]] inline std::uint64_t long_run_groups(const RunBlock& block,
-                                                            const RunFilter& filter) {
+                                                            const RunFilter& filter,
+                                                            RunHint hint) {
+    if (hint == RunHint::none) return 0;
+    const bool tested = hint == RunHint::some;
 #if defined(__x86_64__)
     if constexpr (Copy == EngineCopy::v4) {
-        if (!may_hold_run_avx512(block.flags, block.words, filter)) return 0;
+        if (!tested && !may_hold_run_avx512(block.flags, block.words, filter)) return 0;
         return run_groups_avx512<false>(block.flags, block.words, filter);
     } else if constexpr (Copy == EngineCopy::v3) {
-        if (!may_hold_run_avx2(block.flags, block.words, filter)) return 0;
+        if (!tested && !may_hold_run_avx2(block.flags, block.words, filter)) return 0;
         return run_groups_avx2<false>(block.flags, block.words, filter);
     }
 #endif
-    if (!run_groups<true>(block.flags, block.words, filter)) return 0;
+    if (!tested && !run_groups<true>(block.flags, block.words, filter)) return 0;
     return run_groups<false>(block.flags, block.words, filter);
 }
 
@@ -142,7 +150,8 @@ template <EngineCopy Copy>
 // clear, and flags[words] clear. False when the sink fails to write.
 template <EngineCopy Copy, class Sink>
 [[gnu::always_inline]] inline bool block_runs(const std::uint64_t* flags, std::uint64_t bits,
-                                              std::uint64_t n0, QRuns& runs, Sink& sink) {
+                                              std::uint64_t n0, QRuns& runs, Sink& sink,
+                                              RunHint hint) {
     const detail::RunBlock block{flags, bits, (bits + 63) / 64, n0};
     std::uint64_t done = 0;  // bits before it are settled
     if (runs.open > 0) {
@@ -155,7 +164,7 @@ template <EngineCopy Copy, class Sink>
     // A record is at least one longer than the longest run.
     const RunFilter filter(runs.longest + 1);
     bool failed = false;
-    for (std::uint64_t groups = detail::long_run_groups<Copy>(block, filter); groups && !failed;
+    for (std::uint64_t groups = detail::long_run_groups<Copy>(block, filter, hint); groups && !failed;
          groups &= groups - 1) {
         const std::uint64_t g = std::countr_zero(groups);
         for (std::uint64_t w = 8 * g; w < 8 * g + 8 && w < block.words && !failed; ++w)
@@ -173,32 +182,33 @@ template <EngineCopy Copy, class Sink>
 // slower so). Called once a block.
 template <class Sink>
 [[gnu::noinline]] bool block_runs_baseline(const std::uint64_t* flags, std::uint64_t bits,
-                                           std::uint64_t n0, QRuns& runs, Sink& sink) {
-    return block_runs<EngineCopy::baseline>(flags, bits, n0, runs, sink);
+                                           std::uint64_t n0, QRuns& runs, Sink& sink,
+                                           RunHint hint) {
+    return block_runs<EngineCopy::baseline>(flags, bits, n0, runs, sink, hint);
 }
 #if defined(__x86_64__)
 template <class Sink>
-[[gnu::noinline, gnu::target("arch=x86-64-v3")]] bool block_runs_v3(const std::uint64_t* flags,
-                                                                   std::uint64_t bits,
-                                                                   std::uint64_t n0, QRuns& runs,
-                                                                   Sink& sink) {
-    return block_runs<EngineCopy::v3>(flags, bits, n0, runs, sink);
+[[gnu::noinline, gnu::target("arch=x86-64-v3")]] bool block_runs_v3(
+    const std::uint64_t* flags, std::uint64_t bits, std::uint64_t n0, QRuns& runs, Sink& sink,
+    RunHint hint) {
+    return block_runs<EngineCopy::v3>(flags, bits, n0, runs, sink, hint);
 }
 template <class Sink>
 [[gnu::noinline, gnu::target("arch=x86-64-v4,avx512vpopcntdq")]] bool block_runs_v4(
-    const std::uint64_t* flags, std::uint64_t bits, std::uint64_t n0, QRuns& runs, Sink& sink) {
-    return block_runs<EngineCopy::v4>(flags, bits, n0, runs, sink);
+    const std::uint64_t* flags, std::uint64_t bits, std::uint64_t n0, QRuns& runs, Sink& sink,
+    RunHint hint) {
+    return block_runs<EngineCopy::v4>(flags, bits, n0, runs, sink, hint);
 }
 #endif
 
 template <EngineCopy Copy, class Sink>
 bool block_runs_of(const std::uint64_t* flags, std::uint64_t bits, std::uint64_t n0, QRuns& runs,
-                   Sink& sink) {
+                   Sink& sink, RunHint hint = RunHint::untested) {
 #if defined(__x86_64__)
-    if constexpr (Copy == EngineCopy::v4) return block_runs_v4(flags, bits, n0, runs, sink);
-    if constexpr (Copy == EngineCopy::v3) return block_runs_v3(flags, bits, n0, runs, sink);
+    if constexpr (Copy == EngineCopy::v4) return block_runs_v4(flags, bits, n0, runs, sink, hint);
+    if constexpr (Copy == EngineCopy::v3) return block_runs_v3(flags, bits, n0, runs, sink, hint);
 #endif
-    return block_runs_baseline(flags, bits, n0, runs, sink);
+    return block_runs_baseline(flags, bits, n0, runs, sink, hint);
 }
 
 }  // namespace morvane

@@ -154,9 +154,13 @@ public:
                 put<3>(words, count);
                 break;
         }
+        // The step in a local: the words may alias m for all the compiler
+        // knows once a caller has let their address out (the run search's
+        // call does), and it would read m.square again after every store.
         for (auto& m : sparse_) {
+            const std::uint64_t square = m.square;
             std::uint64_t j = m.offset;
-            for (; j < bits; j += m.square) words[j / 64] |= 1ull << (j % 64);
+            for (; j < bits; j += square) words[j / 64] |= 1ull << (j % 64);
             m.offset = j - bits;
         }
         if (!large_.empty())
@@ -171,6 +175,7 @@ private:
         std::uint64_t square;
         std::uint64_t offset;  // of its next multiple from the start of the next fill
     };
+
     // Reading a stored pattern into every word costs about as much as marking
     // 0.3 multiples a word one by one: 289 alone (p = 17, 0.22 a word) is
     // marked, 121 alone (p = 11, 0.53) and 289 with 361 (0.40) are stored. The

@@ -138,32 +138,49 @@ template <bool Any>
     return Any ? tail : groups | (tail ? std::uint64_t{1} << (w / 8) : 0);
 }
 
-// Whether any word passes, for the two byte steps of long records in a loop
-// of their own: a byte maximum of each word, and for step 4 of the words from
-// 4 bytes on shifted by 4. Those hold the bytes at bits 36 to 92 of each word:
-// its upper half's at a multiple of 4 and the next word's lower half's, so
-// that with the first word's own shifted by 4 they are every byte at bit 4
-// modulo 8, those that cross from one word into the next among them.
+// The two byte steps of long records in a loop of their own, or fed the
+// vectors of a loop that reads every word anyway (the gate's, which so serves
+// both with one load): a byte maximum of each word, and for step 4 of each
+// word shifted by 4 and of the words from 4 bytes on shifted by 4. A word's
+// bytes at bit 4 modulo 8 are those at bits 4, 12, ..., 60, the last across
+// into the next word; a 64-bit lane shifted by 4 holds seven of them, so two
+// lanes are needed: the word's own (bits 4 to 59) and the one from 4 bytes on
+// (bits 36 to 91, the byte across among them). Fed words 0, 4, 8, ... (the
+// caller keeps the word after them readable); passes() adds the words from
+// `fed` on, word by word.
+struct RunProbeAvx2 {
+    __m256i most;
+    bool step4;
+    std::size_t fed = 0;
+
+    [[gnu::target("avx2")]] explicit RunProbeAvx2(const RunFilter& filter)
+        : most(_mm256_setzero_si256()), step4(filter.step == 4) {}
+    [[gnu::target("avx2")]] void feed(const std::uint64_t* flags, __m256i v) {
+        if (step4) {
+            const auto* bytes = reinterpret_cast<const char*>(flags + fed);
+            const __m256i across = _mm256_srli_epi64(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 4)), 4);
+            v = _mm256_max_epu8(_mm256_max_epu8(v, _mm256_srli_epi64(v, 4)), across);
+        }
+        most = _mm256_max_epu8(most, v);
+        fed += 4;
+    }
+    [[gnu::target("avx2")]] bool passes(const std::uint64_t* flags, std::size_t words,
+                                        const RunFilter& filter) const {
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(most, _mm256_set1_epi8(-1)))) return true;
+        return run_groups<true>(flags + fed, words - fed, filter) != 0;
+    }
+};
+
+// Whether any word passes.
 [[gnu::target("avx2")]] inline bool may_hold_run_avx2(const std::uint64_t* flags,
                                                       std::size_t words,
                                                       const RunFilter& filter) {
     if (filter.step != 8 && filter.step != 4) return run_groups_avx2<true>(flags, words, filter);
-    const auto* bytes = reinterpret_cast<const char*>(flags);
-    __m256i most = _mm256_setzero_si256();
-    if (filter.step == 4 && words >= 4) most = _mm256_set1_epi64x(std::int64_t(flags[0] >> 4));
-    std::size_t w = 0;
-    for (; w + 4 <= words; w += 4) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(flags + w));
-        if (filter.step == 8) {
-            most = _mm256_max_epu8(most, v);
-            continue;
-        }
-        const __m256i across = _mm256_srli_epi64(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 8 * w + 4)), 4);
-        most = _mm256_max_epu8(most, _mm256_max_epu8(v, across));
-    }
-    if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(most, _mm256_set1_epi8(-1)))) return true;
-    return run_groups<true>(flags + w, words - w, filter) != 0;
+    RunProbeAvx2 probe(filter);
+    while (probe.fed + 4 <= words)
+        probe.feed(flags, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(flags + probe.fed)));
+    return probe.passes(flags, words, filter);
 }
 
 // GCC 12 takes the undefined vectors that its AVX-512 headers pass as unused
@@ -218,32 +235,46 @@ template <bool Any>
     const std::uint64_t tail = run_groups<Any>(flags + w, words - w, filter);
     return Any ? tail : groups | (tail ? std::uint64_t{1} << (w / 8) : 0);
 }
+// As RunProbeAvx2, eight words at a time; the words from 4 bytes on come from
+// two vectors by VALIGND, not from a load that splits a cache line, and so
+// those of a vector's last word with the next vector, or in passes().
+struct RunProbeAvx512 {
+    __m512i most, last;  // last: the vector fed last
+    bool step4;
+    std::size_t fed = 0;
+
+    [[gnu::target("arch=x86-64-v4")]] explicit RunProbeAvx512(const RunFilter& filter)
+        : most(_mm512_setzero_si512()), last(_mm512_setzero_si512()), step4(filter.step == 4) {}
+    [[gnu::target("arch=x86-64-v4")]] void feed(const std::uint64_t*, __m512i v) {
+        if (step4) {
+            // The last vector's words from 4 bytes on (nothing before the first).
+            const __m512i across = _mm512_srli_epi64(_mm512_alignr_epi32(v, last, 1), 4);
+            last = v;
+            v = _mm512_max_epu8(_mm512_max_epu8(v, _mm512_srli_epi64(v, 4)), across);
+        }
+        most = _mm512_max_epu8(most, v);
+        fed += 8;
+    }
+    [[gnu::target("arch=x86-64-v4")]] bool passes(const std::uint64_t* flags, std::size_t words,
+                                                  const RunFilter& filter) const {
+        __m512i top = most;
+        if (step4 && fed > 0) {
+            // The last vector's upper halves, into the word after it.
+            const auto* bytes = reinterpret_cast<const char*>(flags + fed - 8);
+            top = _mm512_max_epu8(top, _mm512_srli_epi64(_mm512_loadu_si512(bytes + 4), 4));
+        }
+        if (_mm512_cmpeq_epi8_mask(top, _mm512_set1_epi8(-1))) return true;
+        return run_groups<true>(flags + fed, words - fed, filter) != 0;
+    }
+};
+
 [[gnu::target("arch=x86-64-v4")]] inline bool may_hold_run_avx512(const std::uint64_t* flags,
                                                                   std::size_t words,
                                                                   const RunFilter& filter) {
     if (filter.step != 8 && filter.step != 4) return run_groups_avx512<true>(flags, words, filter);
-    const auto* bytes = reinterpret_cast<const char*>(flags);
-    __m512i most = _mm512_setzero_si512();
-    std::size_t w = 0;
-    if (filter.step == 8) {
-        for (; w + 8 <= words; w += 8) most = _mm512_max_epu8(most, _mm512_loadu_si512(flags + w));
-    } else if (words >= 8) {
-        // As in the AVX2 copy; the words from 4 bytes on come from two aligned
-        // vectors (VALIGND), not from a load that splits a cache line.
-        __m512i v = _mm512_loadu_si512(flags);
-        most = _mm512_max_epu8(v, _mm512_srli_epi64(v, 4));
-        for (w = 8; w + 8 <= words; w += 8) {
-            const __m512i next = _mm512_loadu_si512(flags + w);
-            const __m512i across = _mm512_srli_epi64(_mm512_alignr_epi32(next, v, 1), 4);
-            most = _mm512_max_epu8(most, _mm512_max_epu8(next, across));
-            v = next;
-        }
-        // The last vector's, into the word after it.
-        most = _mm512_max_epu8(most,
-                               _mm512_srli_epi64(_mm512_loadu_si512(bytes + 8 * (w - 8) + 4), 4));
-    }
-    if (_mm512_cmpeq_epi8_mask(most, _mm512_set1_epi8(-1))) return true;
-    return run_groups<true>(flags + w, words - w, filter) != 0;
+    RunProbeAvx512 probe(filter);
+    while (probe.fed + 8 <= words) probe.feed(flags, _mm512_loadu_si512(flags + probe.fed));
+    return probe.passes(flags, words, filter);
 }
 #if !defined(__clang__)
 #pragma GCC diagnostic pop

@@ -20,7 +20,9 @@
 // Three copies: plain code, AVX2 (four words at a time, popcounts from nibble
 // tables) and AVX-512 (eight words, VPOPCNTQ). Each stores C_w in before[w],
 // sets bit w of marks (zeroed by the caller) for each word that passes, and
-// returns the Q bits of all the words; all three give the same marks.
+// returns the Q bits of all the words; all three give the same marks. The
+// vector copies feed each vector they load to a probe as well: the run
+// search's byte test (run_filter.hpp) takes its words so, or NoProbe nothing.
 #pragma once
 
 #include <bit>
@@ -34,6 +36,11 @@
 #include "engine/word_filter.hpp"
 
 namespace morvane {
+
+struct NoProbe {
+    template <class Vector>
+    void feed(const std::uint64_t*, Vector) {}
+};
 
 inline std::uint64_t gate_words(const std::uint64_t* flags, std::size_t words,
                                 const WordFilter& filter, std::uint64_t* marks,
@@ -80,11 +87,16 @@ inline std::uint64_t gate_tail(const std::uint64_t* flags, std::size_t words, st
 #if defined(__x86_64__)
 // Four words at a time. delta_lo and unit - delta_hi lie below 2^32 (delta is
 // below 1/2), and popcounts below 2^7, so their products are 32-bit multiplies.
+template <class Probe>
 [[gnu::target("avx2")]] inline std::uint64_t gate_words_avx2(const std::uint64_t* flags,
                                                              std::size_t words,
                                                              const WordFilter& filter,
                                                              std::uint64_t* marks,
-                                                             std::uint64_t* before) {
+                                                             std::uint64_t* before,
+                                                             Probe& probe_out) {
+    // The probe in a local: its vectors may alias the stores to before and
+    // marks (vector types alias everything), and would go through memory.
+    Probe probe = probe_out;
     const __m256i zero = _mm256_setzero_si256();
     const __m256i q_rise = _mm256_set1_epi64x(filter.delta_lo);
     const __m256i f_rise = _mm256_set1_epi64x(unit - filter.delta_hi);
@@ -99,6 +111,7 @@ inline std::uint64_t gate_tail(const std::uint64_t* flags, std::size_t words, st
     std::size_t w = 0;
     for (; w + 4 <= words; w += 4) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(flags + w));
+        probe.feed(flags, v);
         const __m256i pc = _mm256_sad_epu8(byte_popcounts_avx2(v), zero);
         // Inclusive prefix sums over the four lanes, plus the words before.
         const __m256i c = _mm256_add_epi64(carry, lane_prefix_sums_avx2(pc));
@@ -116,6 +129,7 @@ inline std::uint64_t gate_tail(const std::uint64_t* flags, std::size_t words, st
         q_drop = _mm256_add_epi64(q_drop, q_step);
         f_drop = _mm256_add_epi64(f_drop, f_step);
     }
+    probe_out = probe;
     const auto done = static_cast<std::uint64_t>(_mm256_extract_epi64(carry, 0));
     return detail::gate_tail(flags, words, w, done, filter, marks, before);
 }
@@ -129,9 +143,11 @@ inline std::uint64_t gate_tail(const std::uint64_t* flags, std::size_t words, st
 #endif
 // Eight words at a time: VPOPCNTQ for the popcounts, lane shifts by VALIGNQ
 // against zero for the prefix sums, and the comparisons straight into a mask.
+template <class Probe>
 [[gnu::target("arch=x86-64-v4,avx512vpopcntdq")]] inline std::uint64_t gate_words_avx512(
     const std::uint64_t* flags, std::size_t words, const WordFilter& filter, std::uint64_t* marks,
-    std::uint64_t* before) {
+    std::uint64_t* before, Probe& probe_out) {
+    Probe probe = probe_out;  // as in gate_words_avx2
     const __m512i zero = _mm512_setzero_si512();
     const __m512i q_rise = _mm512_set1_epi64(filter.delta_lo);
     const __m512i f_rise = _mm512_set1_epi64(unit - filter.delta_hi);
@@ -148,7 +164,9 @@ inline std::uint64_t gate_tail(const std::uint64_t* flags, std::size_t words, st
 
     std::size_t w = 0;
     for (; w + 8 <= words; w += 8) {
-        const __m512i pc = _mm512_popcnt_epi64(_mm512_loadu_si512(flags + w));
+        const __m512i v = _mm512_loadu_si512(flags + w);
+        probe.feed(flags, v);
+        const __m512i pc = _mm512_popcnt_epi64(v);
         // Lane j gets lane j - s (zero below s): the inclusive prefix sums.
         __m512i sum = _mm512_add_epi64(pc, _mm512_alignr_epi64(pc, zero, 7));
         sum = _mm512_add_epi64(sum, _mm512_alignr_epi64(sum, zero, 6));
@@ -167,6 +185,7 @@ inline std::uint64_t gate_tail(const std::uint64_t* flags, std::size_t words, st
         q_drop = _mm512_add_epi64(q_drop, q_step);
         f_drop = _mm512_add_epi64(f_drop, f_step);
     }
+    probe_out = probe;
     const auto done = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(carry)));
     return detail::gate_tail(flags, words, w, done, filter, marks, before);
 }
