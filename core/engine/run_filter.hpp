@@ -155,15 +155,22 @@ struct RunProbeAvx2 {
 
     [[gnu::target("avx2")]] explicit RunProbeAvx2(const RunFilter& filter)
         : most(_mm256_setzero_si256()), step4(filter.step == 4) {}
-    [[gnu::target("avx2")]] void feed(const std::uint64_t* flags, __m256i v) {
+    // Words w .. w + 3 (v), into lanes that the caller keeps in registers from
+    // zero (and `previous`, here unused) and gives back by take().
+    using Vector = __m256i;
+    [[gnu::target("avx2")]] void feed(Vector& lanes, Vector&, const std::uint64_t* flags,
+                                      std::size_t w, Vector v) const {
         if (step4) {
-            const auto* bytes = reinterpret_cast<const char*>(flags + fed);
+            const auto* bytes = reinterpret_cast<const char*>(flags + w);
             const __m256i across = _mm256_srli_epi64(
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 4)), 4);
             v = _mm256_max_epu8(_mm256_max_epu8(v, _mm256_srli_epi64(v, 4)), across);
         }
-        most = _mm256_max_epu8(most, v);
-        fed += 4;
+        lanes = _mm256_max_epu8(lanes, v);
+    }
+    [[gnu::target("avx2")]] void take(Vector lanes, std::size_t words_fed) {
+        most = _mm256_max_epu8(most, lanes);
+        fed = words_fed;
     }
     [[gnu::target("avx2")]] bool passes(const std::uint64_t* flags, std::size_t words,
                                         const RunFilter& filter) const {
@@ -178,8 +185,12 @@ struct RunProbeAvx2 {
                                                       const RunFilter& filter) {
     if (filter.step != 8 && filter.step != 4) return run_groups_avx2<true>(flags, words, filter);
     RunProbeAvx2 probe(filter);
-    while (probe.fed + 4 <= words)
-        probe.feed(flags, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(flags + probe.fed)));
+    __m256i lanes = _mm256_setzero_si256(), previous = lanes;
+    std::size_t w = 0;
+    for (; w + 4 <= words; w += 4)
+        probe.feed(lanes, previous, flags, w,
+                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(flags + w)));
+    probe.take(lanes, w);
     return probe.passes(flags, words, filter);
 }
 
@@ -239,21 +250,28 @@ template <bool Any>
 // two vectors by VALIGND, not from a load that splits a cache line, and so
 // those of a vector's last word with the next vector, or in passes().
 struct RunProbeAvx512 {
-    __m512i most, last;  // last: the vector fed last
+    __m512i most;
     bool step4;
     std::size_t fed = 0;
 
     [[gnu::target("arch=x86-64-v4")]] explicit RunProbeAvx512(const RunFilter& filter)
-        : most(_mm512_setzero_si512()), last(_mm512_setzero_si512()), step4(filter.step == 4) {}
-    [[gnu::target("arch=x86-64-v4")]] void feed(const std::uint64_t*, __m512i v) {
+        : most(_mm512_setzero_si512()), step4(filter.step == 4) {}
+    // `previous`: the vector fed last (zero before the first).
+    using Vector = __m512i;
+    [[gnu::target("arch=x86-64-v4")]] void feed(Vector& lanes, Vector& previous,
+                                                const std::uint64_t*, std::size_t,
+                                                Vector v) const {
         if (step4) {
             // The last vector's words from 4 bytes on (nothing before the first).
-            const __m512i across = _mm512_srli_epi64(_mm512_alignr_epi32(v, last, 1), 4);
-            last = v;
+            const __m512i across = _mm512_srli_epi64(_mm512_alignr_epi32(v, previous, 1), 4);
+            previous = v;
             v = _mm512_max_epu8(_mm512_max_epu8(v, _mm512_srli_epi64(v, 4)), across);
         }
-        most = _mm512_max_epu8(most, v);
-        fed += 8;
+        lanes = _mm512_max_epu8(lanes, v);
+    }
+    [[gnu::target("arch=x86-64-v4")]] void take(Vector lanes, std::size_t words_fed) {
+        most = _mm512_max_epu8(most, lanes);
+        fed = words_fed;
     }
     [[gnu::target("arch=x86-64-v4")]] bool passes(const std::uint64_t* flags, std::size_t words,
                                                   const RunFilter& filter) const {
@@ -273,7 +291,11 @@ struct RunProbeAvx512 {
                                                                   const RunFilter& filter) {
     if (filter.step != 8 && filter.step != 4) return run_groups_avx512<true>(flags, words, filter);
     RunProbeAvx512 probe(filter);
-    while (probe.fed + 8 <= words) probe.feed(flags, _mm512_loadu_si512(flags + probe.fed));
+    __m512i lanes = _mm512_setzero_si512(), previous = lanes;
+    std::size_t w = 0;
+    for (; w + 8 <= words; w += 8)
+        probe.feed(lanes, previous, flags, w, _mm512_loadu_si512(flags + w));
+    probe.take(lanes, w);
     return probe.passes(flags, words, filter);
 }
 #if !defined(__clang__)

@@ -39,7 +39,9 @@ namespace morvane {
 
 struct NoProbe {
     template <class Vector>
-    void feed(const std::uint64_t*, Vector) {}
+    void feed(Vector&, Vector&, const std::uint64_t*, std::size_t, Vector) const {}
+    template <class Vector>
+    void take(Vector, std::size_t) {}
 };
 
 inline std::uint64_t gate_words(const std::uint64_t* flags, std::size_t words,
@@ -93,11 +95,12 @@ template <class Probe>
                                                              const WordFilter& filter,
                                                              std::uint64_t* marks,
                                                              std::uint64_t* before,
-                                                             Probe& probe_out) {
-    // The probe in a local: its vectors may alias the stores to before and
-    // marks (vector types alias everything), and would go through memory.
-    Probe probe = probe_out;
+                                                             Probe& probe) {
     const __m256i zero = _mm256_setzero_si256();
+    // The probe's lanes from zero in registers: from the probe, whose own
+    // live on across the calls of the slow path, they went through memory in
+    // every group of words.
+    __m256i lanes = zero, previous = zero;
     const __m256i q_rise = _mm256_set1_epi64x(filter.delta_lo);
     const __m256i f_rise = _mm256_set1_epi64x(unit - filter.delta_hi);
     const __m256i q_level = _mm256_set1_epi64x(filter.q_level);
@@ -111,7 +114,7 @@ template <class Probe>
     std::size_t w = 0;
     for (; w + 4 <= words; w += 4) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(flags + w));
-        probe.feed(flags, v);
+        probe.feed(lanes, previous, flags, w, v);
         const __m256i pc = _mm256_sad_epu8(byte_popcounts_avx2(v), zero);
         // Inclusive prefix sums over the four lanes, plus the words before.
         const __m256i c = _mm256_add_epi64(carry, lane_prefix_sums_avx2(pc));
@@ -129,7 +132,7 @@ template <class Probe>
         q_drop = _mm256_add_epi64(q_drop, q_step);
         f_drop = _mm256_add_epi64(f_drop, f_step);
     }
-    probe_out = probe;
+    probe.take(lanes, w);
     const auto done = static_cast<std::uint64_t>(_mm256_extract_epi64(carry, 0));
     return detail::gate_tail(flags, words, w, done, filter, marks, before);
 }
@@ -146,8 +149,7 @@ template <class Probe>
 template <class Probe>
 [[gnu::target("arch=x86-64-v4,avx512vpopcntdq")]] inline std::uint64_t gate_words_avx512(
     const std::uint64_t* flags, std::size_t words, const WordFilter& filter, std::uint64_t* marks,
-    std::uint64_t* before, Probe& probe_out) {
-    Probe probe = probe_out;  // as in gate_words_avx2
+    std::uint64_t* before, Probe& probe) {
     const __m512i zero = _mm512_setzero_si512();
     const __m512i q_rise = _mm512_set1_epi64(filter.delta_lo);
     const __m512i f_rise = _mm512_set1_epi64(unit - filter.delta_hi);
@@ -161,11 +163,12 @@ template <class Probe>
     const __m512i q_step = _mm512_set1_epi64(8 * lo), f_step = _mm512_set1_epi64(8 * hi);
     const __m512i last = _mm512_set1_epi64(7);
     __m512i carry = zero;
+    __m512i lanes = zero, previous = zero;  // as in gate_words_avx2
 
     std::size_t w = 0;
     for (; w + 8 <= words; w += 8) {
         const __m512i v = _mm512_loadu_si512(flags + w);
-        probe.feed(flags, v);
+        probe.feed(lanes, previous, flags, w, v);
         const __m512i pc = _mm512_popcnt_epi64(v);
         // Lane j gets lane j - s (zero below s): the inclusive prefix sums.
         __m512i sum = _mm512_add_epi64(pc, _mm512_alignr_epi64(pc, zero, 7));
@@ -185,7 +188,7 @@ template <class Probe>
         q_drop = _mm512_add_epi64(q_drop, q_step);
         f_drop = _mm512_add_epi64(f_drop, f_step);
     }
-    probe_out = probe;
+    probe.take(lanes, w);
     const auto done = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(carry)));
     return detail::gate_tail(flags, words, w, done, filter, marks, before);
 }
