@@ -10,7 +10,8 @@
 // top bits from the next word: the caller keeps a clear word after the
 // block's last. The records of every prime's squares pass 10 within the first
 // 10^9 n of a run (a run of 11 starts at 221167422), after which the test is
-// one or two byte maxima a word, and a block passes only where a run of 8 or
+// one or three byte maxima a word, fed by the gate's loads in a gated block
+// (RunProbeAvx2, RunProbeAvx512), and a block passes only where a run of 8 or
 // more fills such a byte: a few blocks in a hundred.
 //
 // Below 8 (the first 10^6 n of a run of squares; cubes, whose record runs

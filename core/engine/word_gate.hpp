@@ -38,10 +38,12 @@
 namespace morvane {
 
 struct NoProbe {
+    // Vectors by reference: by value, an AVX-512 vector in a function without
+    // the target is a question of calling convention the compiler notes.
     template <class Vector>
-    void feed(Vector&, Vector&, const std::uint64_t*, std::size_t, Vector) const {}
+    void feed(Vector&, Vector&, const std::uint64_t*, std::size_t, const Vector&) const {}
     template <class Vector>
-    void take(Vector, std::size_t) {}
+    void take(const Vector&, std::size_t) {}
 };
 
 inline std::uint64_t gate_words(const std::uint64_t* flags, std::size_t words,
