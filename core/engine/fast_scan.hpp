@@ -130,11 +130,11 @@ private:
                      const std::uint64_t* flags, std::uint64_t full_words, FirstTest& first_test,
                      std::uint64_t& block_q, Probe& probe);
 
-    // The same for a scan with the run search, whose byte test takes the
-    // gate's vectors where the copy has them (hint); the words of the block
-    // from `words` on are clear.
-    template <EngineCopy Copy>
-    [[gnu::always_inline]] inline bool gated_probed_words(const Block& block, Cursor& cursor, ScanState<Profile>& state, Sink& sink,
+    // The same as the scan's loops call it: with Runs, the run search's byte
+    // test takes the gate's vectors where the copy has them (hint); the words
+    // of the block from `words` on are clear.
+    template <EngineCopy Copy, bool Runs>
+    [[gnu::always_inline]] inline bool gated_block(const Block& block, Cursor& cursor, ScanState<Profile>& state, Sink& sink,
                      const std::uint64_t* flags, std::uint64_t full_words, std::uint64_t words,
                      FirstTest& first_test, std::uint64_t& block_q, RunHint& hint);
 

@@ -174,15 +174,14 @@ inline bool FastScan<Profile>::gated_words(const Block& block, Cursor& cursor,
 }
 
 template <class Profile>
-template <EngineCopy Copy>
-inline bool FastScan<Profile>::gated_probed_words(const Block& block, Cursor& cursor,
-                                                  ScanState<Profile>& state, Sink& sink,
-                                                  const std::uint64_t* flags,
-                                                  std::uint64_t full_words, std::uint64_t words,
-                                                  FirstTest& first_test, std::uint64_t& block_q,
-                                                  RunHint& hint) {
+template <EngineCopy Copy, bool Runs>
+inline bool FastScan<Profile>::gated_block(const Block& block, Cursor& cursor,
+                                           ScanState<Profile>& state, Sink& sink,
+                                           const std::uint64_t* flags, std::uint64_t full_words,
+                                           std::uint64_t words, FirstTest& first_test,
+                                           std::uint64_t& block_q, RunHint& hint) {
 #if defined(__x86_64__)
-    if constexpr (Copy != EngineCopy::baseline) {
+    if constexpr (Runs && Copy != EngineCopy::baseline) {
         // The test for runs that beat the record before the block: the record
         // can only grow at its start, so a block without them has none that
         // beats the record there either.
@@ -283,18 +282,12 @@ inline bool FastScan<Profile>::scan_body(std::uint64_t first, std::uint64_t last
 
         std::uint64_t block_q = 0;  // Q bits of the block's full words
         RunHint hint = RunHint::untested;
-        bool words_done = true;
-        if (!periodic.empty()) {
-            words_done = periodic_words<Copy>(block, cursor, state, sink, flags.data(), full_words,
-                                              periodic, position, block_q);
-        } else if constexpr (Runs) {
-            words_done = gated_probed_words<Copy>(block, cursor, state, sink, flags.data(),
-                                                  full_words, words, first_test, block_q, hint);
-        } else {
-            NoProbe probe;
-            words_done = gated_words<Copy>(block, cursor, state, sink, flags.data(), full_words,
-                                           first_test, block_q, probe);
-        }
+        const bool words_done =
+            periodic.empty()
+                ? gated_block<Copy, Runs>(block, cursor, state, sink, flags.data(), full_words,
+                                          words, first_test, block_q, hint)
+                : periodic_words<Copy>(block, cursor, state, sink, flags.data(), full_words,
+                                       periodic, position, block_q);
         if (!words_done) return false;
         cursor.count = block.count + block_q;
         if (const unsigned width = bits % 64) {  // the scan's last, partial word
